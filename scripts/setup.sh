@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build needs (once), then configures and builds.
+# Usage: scripts/setup.sh [BUILD_DIR] [extra cmake arguments...]
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-"$here/build"}
+shift || true
+
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
+          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+fi
+cmake --build "$build" --parallel "$(nproc)"

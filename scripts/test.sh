@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds (installing what is missing) and runs every test, headless.
+# Usage: scripts/test.sh [BUILD_DIR] [extra cmake arguments...]
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-"$here/build"}
+shift || true
+"$here/scripts/setup.sh" "$build" "$@"
+export QT_QPA_PLATFORM=offscreen
+cd "$build"
+ctest --output-on-failure --timeout 300 -j "$(nproc)"

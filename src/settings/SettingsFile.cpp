@@ -1,0 +1,163 @@
+#include "SettingsFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace SettingsFile {
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t';
+}
+
+bool isLineEnd(QChar c)
+{
+    return c == u'\r' || c == u'\n';
+}
+
+// Splits one line into items by the reading rules.
+QStringList items(QStringView line)
+{
+    QStringList out;
+    qsizetype i = 0;
+    const qsizetype n = line.size();
+    while (true) {
+        while (i < n && isBlank(line[i]))
+            ++i;
+        QString item;
+        if (i < n && line[i] == u'"') {
+            const qsizetype close = line.indexOf(u'"', i + 1);
+            const qsizetype end = close < 0 ? n : close;
+            item = line.mid(i + 1, end - i - 1).toString();
+            i = close < 0 ? n : line.indexOf(u',', close + 1);
+            if (i < 0)
+                i = n;
+        } else {
+            qsizetype comma = line.indexOf(u',', i);
+            if (comma < 0)
+                comma = n;
+            item = line.mid(i, comma - i).toString();
+            i = comma;
+        }
+        out << item;
+        if (i >= n)
+            return out;
+        ++i; // the comma
+    }
+}
+
+std::optional<qint16> toInt16(const QString &item)
+{
+    const QString t = item.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    qsizetype start = (t[0] == u'-' || t[0] == u'+') ? 1 : 0;
+    if (start == t.size() || t.size() - start > 6)
+        return std::nullopt;
+    for (qsizetype k = start; k < t.size(); ++k) {
+        if (t[k] < u'0' || t[k] > u'9')
+            return std::nullopt;
+    }
+    const int value = t.toInt();
+    if (value < -32768 || value > 32767)
+        return std::nullopt;
+    return static_cast<qint16>(value);
+}
+
+QString quoted(const QString &text)
+{
+    return u'"' + text + u'"';
+}
+
+} // namespace
+
+QString path(const QString &exeDir, const QString &exeBaseName)
+{
+#ifdef Q_OS_WIN
+    const QChar separator = u'\\';
+#else
+    const QChar separator = u'/';
+#endif
+    return exeDir + separator + exeBaseName + u".ini";
+}
+
+std::optional<SettingsRecord> parse(const QByteArray &bytes)
+{
+    QStringDecoder decode(QStringDecoder::System);
+    const QString text = decode(bytes);
+
+    // The first two lines; a line end of CR LF counts once.
+    QList<QStringView> lines;
+    qsizetype i = 0;
+    while (lines.size() < 2 && i < text.size()) {
+        qsizetype end = i;
+        while (end < text.size() && !isLineEnd(text[end]))
+            ++end;
+        lines << QStringView(text).mid(i, end - i);
+        if (end < text.size() && text[end] == u'\r' && end + 1 < text.size() &&
+            text[end + 1] == u'\n')
+            ++end;
+        i = end + 1;
+    }
+    if (lines.size() < 2)
+        return std::nullopt;
+
+    const QStringList first = items(lines[0]);
+    const QStringList second = items(lines[1]);
+    if (first.size() != 4 || second.size() < 4)
+        return std::nullopt;
+
+    SettingsRecord r;
+    const auto port = toInt16(first[0]);
+    const auto sample = toInt16(first[2]);
+    if (!port || !sample)
+        return std::nullopt;
+    r.CommPortNumber = *port;
+    r.BaudText = first[1];
+    r.SampleTime = *sample;
+    r.DeviceId = first[3];
+    for (int k = 1; k <= SettingsRecord::shownOutputs; ++k)
+        r.outName(k) = second[k - 1];
+    return r;
+}
+
+QByteArray format(const SettingsRecord &r)
+{
+    const QString text = QString::number(r.CommPortNumber) + u',' + quoted(r.BaudText) + u',' +
+                         QString::number(r.SampleTime) + u',' + quoted(r.DeviceId) + u"\r\n" +
+                         quoted(r.outName(1)) + u',' + quoted(r.outName(2)) + u',' +
+                         quoted(r.outName(3)) + u',' + quoted(r.outName(4)) + u"\r\n";
+    QStringEncoder encode(QStringEncoder::System);
+    return encode(text);
+}
+
+std::optional<SettingsRecord> read(const QString &filePath)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // Two short lines; a huge file is not a settings file, and reading it all is not needed.
+    return parse(file.read(64 * 1024));
+}
+
+QString write(const QString &filePath, const SettingsRecord &record)
+{
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    const QByteArray bytes = format(record);
+    if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return reason;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+} // namespace SettingsFile

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "SettingsRecord.h"
+
+#include <QString>
+
+#include <optional>
+
+// The settings file beside the executable: two lines, CR LF after each.
+//   1,"9600",0,""
+//   "MyOut1","MyOut2","MyOut3","MyOut4"
+// Line 1: CommPortNumber, BaudText, SampleTime, DeviceId. Line 2: OutName 1 to 4.
+// Integers are plain decimal; texts stand inside double quotes with nothing escaped.
+//
+// Reading, item by item: blanks before an item are skipped; a quoted item ends at the next
+// quote (or the line end), and what follows it up to the comma or line end is dropped; an
+// unquoted item runs to the comma or line end. CR LF, LF and CR each end a line.
+// Decisions where the format leaves room:
+//  - line 1 must hold exactly four items and line 2 at least four; items after the fourth on
+//    line 2, and further lines, are ignored. Anything else is a read failure, since shifted
+//    items would put values into the wrong fields.
+//  - an integer item must be an optional sign and decimal digits (blanks around allowed)
+//    within -32768..32767; anything else is a read failure.
+//  - the text is in the locale's encoding (UTF-8 on Debian, the ANSI code page on Windows);
+//    bytes that do not decode become U+FFFD and never stop the read.
+namespace SettingsFile {
+
+// The executable's folder, the platform's separator, the base name and ".ini", joined
+// without trimming or normalising ("/" + "/" + "name.ini" in the root folder).
+QString path(const QString &exeDir, const QString &exeBaseName);
+
+std::optional<SettingsRecord> parse(const QByteArray &bytes);
+QByteArray format(const SettingsRecord &record);
+
+std::optional<SettingsRecord> read(const QString &path);
+
+// Replaces the file atomically: the old file stays whole unless the new one is complete.
+// Returns an empty text on success, else the system's reason.
+QString write(const QString &path, const SettingsRecord &record);
+
+} // namespace SettingsFile

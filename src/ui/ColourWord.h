@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+
+// A colour word: 0x00BBGGRR, or 0x80000000 + n for the desktop's system colour n.
+using ColourWord = quint32;
+
+namespace Colours {
+inline constexpr ColourWord ButtonFace = 0x8000000F;
+inline constexpr ColourWord Highlight = 0x8000000D;
+inline constexpr ColourWord InactiveTitle = 0x80000003;
+inline constexpr ColourWord WindowBackground = 0x80000005;
+inline constexpr ColourWord WindowText = 0x80000008;
+inline constexpr ColourWord ButtonText = 0x80000012;
+
+// Status line backgrounds.
+inline constexpr ColourWord StatusSearching = 0xC0FFFF; // pale yellow
+inline constexpr ColourWord StatusFailure = 0x8080FF;   // pale red
+inline constexpr ColourWord StatusReply = 0xC0FFC0;     // pale green
+inline constexpr ColourWord StatusConnected = 0x00C000; // green
+
+// Output buttons.
+inline constexpr ColourWord OutputOn = 0x00C000;
+inline constexpr ColourWord OutputOff = ButtonFace;
+
+inline constexpr bool isSystem(ColourWord w)
+{
+    return (w & 0x80000000u) != 0;
+}
+
+// Resolves a word against a palette; system colours map to the palette's roles.
+QColor toColor(ColourWord word, const QPalette &palette);
+// The inverse for fixed colours: 0x00BBGGRR of an RGB colour.
+ColourWord fromRgb(QRgb rgb);
+} // namespace Colours

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "ColourWord.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+// Controls that keep their colour words as state; code compares words, never rendered RGB.
+
+// A button in the graphical style: it paints exactly its back colour, flat, also while
+// disabled (then only its caption greys). Captions are shown literally: "&" is no access key.
+class ColourButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    ColourButton(const QString &caption, ColourWord back, QWidget *parent = nullptr);
+
+    ColourWord backColour() const { return m_back; }
+    void setBackColour(ColourWord word);
+
+    void setText(const QString &caption);
+    QString text() const { return m_caption; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    ColourWord m_back;
+    QString m_caption;
+};
+
+// A label with colour words for back and fore colour. Plain text only: what it shows may come
+// from the controller.
+class ColourLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    ColourLabel(const QString &text, ColourWord back, ColourWord fore, QWidget *parent = nullptr);
+
+    ColourWord backColour() const { return m_back; }
+    ColourWord foreColour() const { return m_fore; }
+    void setBackColour(ColourWord word);
+
+private:
+    void applyPalette();
+    ColourWord m_back;
+    ColourWord m_fore;
+};
+
+// A frame: a caption on an etched border, its area filled with its back colour. Children are
+// placed relative to the frame's outer top-left corner.
+class ColourFrame : public QWidget
+{
+    Q_OBJECT
+public:
+    ColourFrame(const QString &caption, ColourWord back, ColourWord fore, QWidget *parent = nullptr);
+
+    QString caption() const { return m_caption; }
+    ColourWord backColour() const { return m_back; }
+    ColourWord foreColour() const { return m_fore; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_caption;
+    ColourWord m_back;
+    ColourWord m_fore;
+};
