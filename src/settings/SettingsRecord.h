@@ -19,7 +19,7 @@ struct SettingsRecord
     {
         SettingsRecord r;
         for (int i = 1; i <= shownOutputs; ++i)
-            r.OutName[static_cast<size_t>(i)] = u"MyOut" + QString::number(i);
+            r.OutName[static_cast<size_t>(i)] = QStringLiteral("MyOut") + QString::number(i);
         return r;
     }
     const QString &outName(int i) const { return OutName.at(static_cast<size_t>(i)); }
