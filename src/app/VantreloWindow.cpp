@@ -112,11 +112,13 @@ void VantreloWindow::cmdCloseHelp_Click()
 void VantreloWindow::setStatus(const QString &text)
 {
     m_ui.lblStatus->setText(text);
+    emit statusShown(text, m_ui.lblStatus->backColour());
 }
 
 void VantreloWindow::setStatusColour(ColourWord colour)
 {
     m_ui.lblStatus->setBackColour(colour);
+    emit statusShown(m_ui.lblStatus->text(), colour);
 }
 
 void VantreloWindow::closePortQuietly()

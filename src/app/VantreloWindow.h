@@ -84,6 +84,12 @@ public:
     static QMessageBox::StandardButton askExitQuestion(QWidget *parent);
     [[noreturn]] static void endProcess(int exitCode);
 
+signals:
+    // The status line changed (its text or its colour).
+    void statusShown(const QString &text, ColourWord colour);
+    // An output button took a colour from the controller's report.
+    void outputShown(int n, ColourWord colour);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

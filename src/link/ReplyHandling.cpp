@@ -51,6 +51,7 @@ void VantreloWindow::HandleReply(const QString &line)
         setStatus(QStringLiteral("???"));
         return;
     }
-    m_ui.cmdOut[static_cast<size_t>(state->output)]->setBackColour(
-        state->on ? Colours::OutputOn : Colours::OutputOff);
+    const ColourWord colour = state->on ? Colours::OutputOn : Colours::OutputOff;
+    m_ui.cmdOut[static_cast<size_t>(state->output)]->setBackColour(colour);
+    emit outputShown(state->output, colour);
 }

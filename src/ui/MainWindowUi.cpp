@@ -135,11 +135,27 @@ void MainWindowUi::setupUi(QWidget *window)
                       Fonts::largeBold());
     cmdInicijalizacija = button(frmNevidi, QStringLiteral("INIT"), Colours::ButtonFace,
                                 twips(1155, 210, 750, 360), Fonts::largeBold());
+    stack({cmdIspis, cmdInicijalizacija});
     cmdIspis->setFocusPolicy(Qt::NoFocus);
     cmdInicijalizacija->setFocusPolicy(Qt::NoFocus);
     frmNevidi->hide();
 
     stack({frmNevidi, frmHelp, cmdExit, Frame1, cmdHelp, frmOuts, lblDevCode, lblStatus});
+
+    const std::initializer_list<std::pair<QWidget *, const char *>> names = {
+        {frmNevidi, "frmNevidi"}, {cmdIspis, "cmdIspis"}, {cmdInicijalizacija, "cmdInicijalizacija"},
+        {frmHelp, "frmHelp"},     {cmdCloseHelp, "cmdCloseHelp"}, {Text1, "Text1"},
+        {cmdExit, "cmdExit"},     {Frame1, "Frame1"},     {txtOpt3, "txtOpt3"},
+        {txtOpt2, "txtOpt2"},     {txtOpt1, "txtOpt1"},   {txtSTime, "txtSTime"},
+        {txtBaud, "txtBaud"},     {txtCom, "txtCom"},     {cmdHelp, "cmdHelp"},
+        {frmOuts, "frmOuts"},     {cmdAll1, "cmdAll1"},   {cmdAll0, "cmdAll0"},
+        {lblDevCode, "lblDevCode"}, {lblStatus, "lblStatus"}};
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QLatin1StringView(name));
+    for (int n = 1; n <= 4; ++n) {
+        cmdOut[n]->setObjectName(u"cmdOut" + QString::number(n));
+        txtOutName[n]->setObjectName(u"txtOutName" + QString::number(n));
+    }
 
     // Tab order by the design's tab indices; labels and frames take no focus.
     const QList<QWidget *> tabOrder = {cmdOut[1], cmdOut[2], cmdOut[3], cmdOut[4], cmdAll0,
