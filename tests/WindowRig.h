@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 struct StatusEvent
@@ -64,6 +65,20 @@ struct WindowRig
     {
         QFile f(iniPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    // Runs fn inside the state query's wait, right after the handshake answer turned the
+    // status green.
+    void duringQueryWait(std::function<void()> fn)
+    {
+        auto once = std::make_shared<bool>(false);
+        QObject::connect(window.get(), &VantreloWindow::statusShown, window.get(),
+                         [once, fn](const QString &, ColourWord colour) {
+                             if (colour == Colours::StatusConnected && !*once) {
+                                 *once = true;
+                                 QTimer::singleShot(0, fn);
+                             }
+                         });
     }
 
     // Loads and waits for the first connection attempt.
