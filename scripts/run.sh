@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds (installing what is missing) and starts the program.
+# Builds (installing what is missing) and shows the program connected to a simulated board.
+# Usage: scripts/run.sh [--two]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="$here/build"
-"$here/scripts/setup.sh" "$build"
-exec "$build/src/vantrelo" "$@"
+"$here/scripts/setup.sh" "$here/build"
+exec "$here/scripts/demo.sh" "$here/build" "$@"

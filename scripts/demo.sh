@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# The demo: a copy of the program beside a COM1 link to the controller simulator, in
+# BUILD_DIR/demo. The real executable's folder never gets a link, so no real board is shadowed.
+#
+# Usage: scripts/demo.sh BUILD_DIR [--two]
+#   --two   a second simulator and a second copy on COM2: two boards side by side
+# With a display it leaves the window(s) open and stops the simulators when they close.
+# Without one (DISPLAY unset) it runs on a virtual display, waits until the program is connected
+# and an output has switched, saves a screenshot, prints its path and exits 0 (1 if not).
+set -euo pipefail
+build=$(cd "${1:?usage: demo.sh BUILD_DIR [--two]}" && pwd)
+shift
+two=0
+inner=0
+for arg in "$@"; do
+    case "$arg" in
+    --two) two=1 ;;
+    --on-virtual-display) inner=1 ;;
+    *) echo "demo.sh: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+
+if [ -z "${DISPLAY:-}" ] && [ $inner -eq 0 ]; then
+    args=("$build" --on-virtual-display)
+    [ $two -eq 1 ] && args+=(--two)
+    exec xvfb-run -a -s "-screen 0 1100x360x24" "$0" "${args[@]}"
+fi
+
+demo="$build/demo"
+mkdir -p "$demo"
+boards=(board1)
+[ $two -eq 1 ] && boards+=(board2)
+
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+n=0
+for board in "${boards[@]}"; do
+    n=$((n + 1))
+    cp -f "$build/src/vantrelo" "$demo/$board"
+    printf '%d,"9600",0,"%d"\r\n"Pump","Fan","Light","Heater"\r\n' "$n" "$n" > "$demo/$board.ini"
+    "$build/tools/simulator/vantrelo-sim" --link "$demo/COM$n" --id "$n" --toggle-every 2500 \
+        > "$demo/sim$n.log" 2>&1 &
+    pids+=($!)
+done
+for n in $(seq 1 ${#boards[@]}); do
+    for _ in $(seq 50); do grep -q "ready on" "$demo/sim$n.log" && break; sleep 0.1; done
+    grep -q "ready on" "$demo/sim$n.log" || { cat "$demo/sim$n.log" >&2; exit 1; }
+done
+
+if [ $inner -eq 0 ]; then
+    apps=()
+    x=0
+    for board in "${boards[@]}"; do "$demo/$board" -geometry "+$x+0" & apps+=($!); x=$((x + 560)); done
+    wait "${apps[@]}" || true
+    exit 0
+fi
+
+# On the virtual display: start, wait for the connection, check the pixels, keep a screenshot.
+export QT_QPA_PLATFORM=xcb
+x=0
+for board in "${boards[@]}"; do
+    # -geometry is Qt's own option on X11: the boards stand side by side.
+    "$demo/$board" -geometry "+$x+0" > "$demo/$board.log" 2>&1 &
+    pids+=($!)
+    x=$((x + 530))
+done
+
+pixel() { # image x y -> RRGGBB
+    convert "$1" -format "%[hex:p{$2,$3}]" info: | cut -c1-6
+}
+window_of() { # title -> X window id of the 519x297 top-level
+    xwininfo -root -tree | grep "\"Vantrelo: $1\"" | grep "519x297" | awk '{print $1}' | head -n 1
+}
+
+ok=1
+for board in "${boards[@]}"; do
+    good=0
+    for _ in $(seq 60); do
+        sleep 0.25
+        id=$(window_of "$board")
+        [ -n "$id" ] || continue
+        import -window "$id" "$demo/$board.png" 2>/dev/null || continue
+        # The status line (8,56)-(513,75) shows a reply on pale green or the connected green;
+        # output button 1 at (15,101) has been switched on by the controller.
+        status=$(pixel "$demo/$board.png" 12 60)
+        button=$(pixel "$demo/$board.png" 25 110)
+        if { [ "$status" = "C0FFC0" ] || [ "$status" = "00C000" ]; } && [ "$button" = "00C000" ]; then
+            good=1
+            break
+        fi
+    done
+    if [ $good -eq 0 ]; then
+        echo "demo: $board did not connect (status pixel ${status:-none}, button pixel ${button:-none})" >&2
+        ok=0
+    fi
+done
+import -window root -crop "$((${#boards[@]} * 530))x310+0+0" "$demo/screenshot.png"
+echo "$demo/screenshot.png"
+[ $ok -eq 1 ]
