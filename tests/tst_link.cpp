@@ -5,6 +5,8 @@
 #include "WindowRig.h"
 
 #include <QApplication>
+#include <QHelpEvent>
+#include <QTextDocument>
 
 using namespace CommErrors;
 using std::chrono::milliseconds;
@@ -61,6 +63,9 @@ private slots:
     void nestedFatalEndsAfterLatest();
     void fatalWaitLetsEventsRun();
     void exitDuringQueryWaitSendsNothing();
+    void statusToolTipExplainsFailures_data();
+    void statusToolTipExplainsFailures();
+    void toolTipsEscapeHostileNames();
 };
 
 void TestLink::linkStart()
@@ -480,6 +485,60 @@ void TestLink::exitDuringQueryWaitSendsNothing()
     QVERIFY(!rig.fake->PortOpen());
     QVERIFY(!rig.fake->written.contains("OA\r"));
     QVERIFY(rig.ends.isEmpty()); // a closed port after Yes is no port failure
+}
+
+void TestLink::statusToolTipExplainsFailures_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QStringList>("mentions");
+    QTest::newRow("permission") << PermissionDenied << QStringList{"dialout", "usermod", "COM1 -> /dev/fake0"};
+    QTest::newRow("busy") << PortAlreadyOpen << QStringList{"held by another program", "refused"};
+    QTest::newRow("no such device") << InvalidPortNumber << QStringList{"No such device", "Ports present:",
+                                                                         "COM4 = /dev/ttyUSB0"};
+    QTest::newRow("other") << OpenFailed << QStringList{"COM1: refused"};
+}
+
+void TestLink::statusToolTipExplainsFailures()
+{
+    QFETCH(int, number);
+    QFETCH(QStringList, mentions);
+    WindowRig rig;
+    rig.fake->failOpenWith = number;
+    rig.fake->ports = QStringList{"COM4 = /dev/ttyUSB0"};
+    rig.window->Form_Load();
+    QCOMPARE(rig.ui().lblStatus->toolTip(), plainToolTip(QStringLiteral("COM1 -> /dev/fake0")));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.statusColour(), Colours::StatusFailure, 2000);
+    const QString tip = rig.ui().lblStatus->toolTip();
+    for (const QString &m : mentions)
+        QVERIFY2(tip.contains(m.toHtmlEscaped()), qPrintable(tip));
+    // Once the port opens, the tooltip says only where the port leads.
+    rig.fake->failOpenWith = 0;
+    QTRY_COMPARE_WITH_TIMEOUT(rig.fake->opens, 1, 2000);
+    QCOMPARE(rig.ui().lblStatus->toolTip(), plainToolTip(QStringLiteral("COM1 -> /dev/fake0")));
+    rig.fake->loseDevice();
+    QTRY_VERIFY(rig.ui().lblStatus->toolTip().contains("The device went away"));
+}
+
+void TestLink::toolTipsEscapeHostileNames()
+{
+    WindowRig rig;
+    rig.fake->portDescription = "COM1 -> /dev/<img src=x>";
+    rig.fake->ports = QStringList{"COM1 = /dev/<b>bold</b>"};
+    rig.fake->failOpenWith = InvalidPortNumber;
+    rig.window->Form_Load();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.statusText(), QStringLiteral("Invalid Port Number!"), 2000);
+    const QString tip = rig.ui().lblStatus->toolTip();
+    QVERIFY(tip.contains("&lt;img src=x&gt;") && !tip.contains("<img"));
+    QVERIFY(tip.contains("&lt;b&gt;bold&lt;/b&gt;") && !tip.contains("<b>"));
+    QVERIFY(Qt::mightBeRichText(tip)); // shown as the escaped text, not guessed
+
+    // The COM box lists the ports present when its tooltip shows.
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), QPoint(2, 2));
+    QApplication::sendEvent(const_cast<QLineEdit *>(rig.ui().txtCom), &help);
+    QCOMPARE(rig.ui().txtCom->toolTip(), plainToolTip("Ports present:\nCOM1 = /dev/<b>bold</b>"));
+    rig.fake->ports.clear();
+    QApplication::sendEvent(const_cast<QLineEdit *>(rig.ui().txtCom), &help);
+    QVERIFY(rig.ui().txtCom->toolTip().contains("No serial ports are present"));
 }
 
 QTEST_MAIN(TestLink)

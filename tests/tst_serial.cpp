@@ -46,6 +46,7 @@ private slots:
     void handshakeOverPty();
     void secondOpenOfHeldPortIsBusy();
     void deviceLossClosesPortWithoutSpinning();
+    void presentPortsListsLinksAndDevices();
 };
 
 void TestSerial::settingsText_data()
@@ -166,7 +167,7 @@ void TestSerial::handshakeOverPty()
                  port.setInputLen(1);
              }),
              0);
-    QVERIFY(port.describeResolution().contains(sim.link()));
+    QVERIFY(port.describePort().contains(sim.link()));
 
     QByteArray received;
     QList<int> events;
@@ -227,6 +228,19 @@ void TestSerial::deviceLossClosesPortWithoutSpinning()
     QVERIFY2(used < 0.1, qPrintable(QString::number(used)));
     QCOMPARE(events.count(SerialComm::comEventDeviceLost), 1);
     QCOMPARE(failureOf([&] { port.Output("AT\r"); }), PortNotOpen);
+}
+
+void TestSerial::presentPortsListsLinksAndDevices()
+{
+    QTemporaryDir dir;
+    QFile::link(QStringLiteral("/tmp/<b>evil</b>"), dir.filePath(QStringLiteral("COM2")));
+    QFile::link(dir.filePath(QStringLiteral("x")), dir.filePath(QStringLiteral("COMX")));
+    QtSerialComm port(dir.path(), [] { return QStringList{"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyS1"}; });
+    QCOMPARE(port.presentPorts(), (QStringList{"COM1 = /dev/ttyUSB0", "COM2 -> /tmp/<b>evil</b> (gone)",
+                                               "COM3 = /dev/ttyS1"}));
+    port.setCommPort(2);
+    QCOMPARE(port.describePort(),
+             QString("COM2 -> " + dir.filePath("COM2") + " -> /tmp/<b>evil</b> -> no such device"));
 }
 
 QTEST_GUILESS_MAIN(TestSerial)

@@ -1,6 +1,7 @@
 #include "VantreloWindow.h"
 
 #include "link/Frames.h"
+#include "serial/PortAdvice.h"
 
 #include <QCloseEvent>
 
@@ -27,6 +28,7 @@ VantreloWindow::VantreloWindow(SerialComm *port, Options options, QWidget *paren
     connect(m_ui.cmdExit, &QPushButton::clicked, this, &VantreloWindow::cmdExit_Click);
     connect(m_ui.cmdHelp, &QPushButton::clicked, this, &VantreloWindow::cmdHelp_Click);
     connect(m_ui.cmdCloseHelp, &QPushButton::clicked, this, &VantreloWindow::cmdCloseHelp_Click);
+    m_ui.txtCom->installEventFilter(this); // its tooltip lists the ports present when it shows
 }
 
 VantreloWindow::~VantreloWindow()
@@ -48,6 +50,7 @@ void VantreloWindow::StartLink()
     LoadSettings();
     setStatusColour(Colours::StatusSearching);
     setStatus(QStringLiteral("Status:"));
+    explainPort();
     m_timer1.start(); // the first attempt follows one interval later
 }
 
@@ -75,7 +78,9 @@ void VantreloWindow::cmdInicijalizacija_Click()
         m_comm->setRThreshold(1);
         m_comm->setInputLen(1);
         m_comm->Output(Frames::handshake(m_settings.DeviceId));
+        explainPort();
     } catch (const CommError &error) {
+        explainPort(portAdvice(error.number(), error.detail(), m_comm->presentPorts()));
         setStatusColour(Colours::StatusFailure);
         switch (error.number()) {
         case CommErrors::InvalidPortNumber: setStatus(QStringLiteral("Invalid Port Number!")); break;
@@ -119,6 +124,19 @@ void VantreloWindow::setStatusColour(ColourWord colour)
 {
     m_ui.lblStatus->setBackColour(colour);
     emit statusShown(m_ui.lblStatus->text(), colour);
+}
+
+void VantreloWindow::explainPort(const QString &advice)
+{
+    const QString where = m_comm->describePort();
+    m_ui.lblStatus->setToolTip(plainToolTip(advice.isEmpty() ? where : where + u'\n' + advice));
+}
+
+bool VantreloWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui.txtCom && event->type() == QEvent::ToolTip)
+        m_ui.txtCom->setToolTip(plainToolTip(presentPortsText(m_comm->presentPorts())));
+    return QWidget::eventFilter(watched, event);
 }
 
 void VantreloWindow::closePortQuietly()

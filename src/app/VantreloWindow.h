@@ -92,6 +92,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void applySettings();
@@ -100,6 +101,9 @@ private:
     void setStatusColour(ColourWord colour);
     void endProgram();
     void closePortQuietly();
+    // The status line's tooltip: where the port number leads and, after a failure, the
+    // system's reason with what to do about it.
+    void explainPort(const QString &advice = {});
 
     MainWindowUi m_ui;
     SerialComm *m_comm; // MSComm1

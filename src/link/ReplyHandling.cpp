@@ -10,8 +10,13 @@ void VantreloWindow::MSComm1_OnComm()
 {
     if (m_finished)
         return;
+    if (m_comm->CommEvent() == SerialComm::comEventDeviceLost) {
+        // The status stays as the link left it; the tooltip tells what happened.
+        explainPort(u"The device went away: " + m_comm->lastDetail());
+        return;
+    }
     if (m_comm->CommEvent() != SerialComm::comEvReceive)
-        return; // other line events, the loss of the device included, change nothing here
+        return; // other line events change nothing
     try {
         do {
             const QByteArray slot = m_comm->Input(); // one character; nothing when none waits

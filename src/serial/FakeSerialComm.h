@@ -28,7 +28,12 @@ public:
     QByteArray Input() override;
     int InBufferCount() const override;
 
+    QString describePort() const override { return portDescription; }
+    QStringList presentPorts() const override { return ports; }
+
     // Test controls.
+    QString portDescription = QStringLiteral("COM1 -> /dev/fake0");
+    QStringList ports = {QStringLiteral("COM1 = /dev/fake0")};
     void receive(const QByteArray &bytes); // bytes arrive; OnComm follows from the event loop
     void postEvent(int code) { postCommEvent(code); }
     void loseDevice(); // as the real one does when the device goes away

@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPortInfo>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -153,7 +156,52 @@ PortMap::Resolution QtSerialComm::resolveCurrent() const
     return PortMap::resolve(m_portNumber, link, present);
 }
 
-QString QtSerialComm::describeResolution() const
+QStringList QtSerialComm::presentPorts() const
+{
+    QStringList out;
+    QList<int> linked;
+#ifndef Q_OS_WIN
+    if (!m_comLinkFolder.isEmpty()) {
+        const QDir folder(m_comLinkFolder);
+        const QFileInfoList entries = folder.entryInfoList({QStringLiteral("COM*")},
+                                                           QDir::AllEntries | QDir::System, QDir::Name);
+        for (const QFileInfo &entry : entries) {
+            bool ok = false;
+            const int n = entry.fileName().mid(3).toInt(&ok);
+            if (!ok || n < 1 || entry.fileName() != u"COM" + QString::number(n))
+                continue;
+            linked << n;
+            QString line = entry.fileName() + u" -> " +
+                           (entry.isSymLink() ? entry.symLinkTarget() : entry.filePath());
+            if (!entry.exists())
+                line += u" (gone)";
+            out << line;
+        }
+    }
+#endif
+    const QStringList devices = PortMap::orderDevices(m_lister ? m_lister() : QStringList());
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        const int n = static_cast<int>(i) + 1;
+        if (linked.contains(n))
+            continue;
+        QString line = u"COM" + QString::number(n) + u" = " + devices[i];
+        const QString description = QSerialPortInfo(devices[i]).description();
+        if (!description.isEmpty())
+            line += u" (" + description + u')';
+        out << line;
+    }
+    const auto number = [](const QString &line) {
+        int n = 0;
+        for (qsizetype i = 3; i < line.size() && line[i].isDigit(); ++i)
+            n = n * 10 + line[i].digitValue();
+        return n;
+    };
+    std::stable_sort(out.begin(), out.end(),
+                     [&](const QString &a, const QString &b) { return number(a) < number(b); });
+    return out;
+}
+
+QString QtSerialComm::describePort() const
 {
     const PortMap::Resolution r = resolveCurrent();
     QString text = u"COM" + QString::number(m_portNumber);
@@ -176,16 +224,16 @@ void QtSerialComm::open()
 
     const PortMap::Resolution r = resolveCurrent();
     if (r.device.isEmpty()) {
-        setDetail(describeResolution());
-        throw CommError(InvalidPortNumber, describeResolution());
+        setDetail(describePort());
+        throw CommError(InvalidPortNumber, describePort());
     }
     const QByteArray path = QFile::encodeName(r.device);
     if (::access(path.constData(), F_OK) != 0) {
-        setDetail(describeResolution() + u": " + QString::fromLocal8Bit(std::strerror(errno)));
+        setDetail(describePort() + u": " + QString::fromLocal8Bit(std::strerror(errno)));
         throw CommError(InvalidPortNumber, lastDetail());
     }
     if (::access(path.constData(), R_OK | W_OK) != 0) {
-        setDetail(describeResolution() + u": " + QString::fromLocal8Bit(std::strerror(errno)));
+        setDetail(describePort() + u": " + QString::fromLocal8Bit(std::strerror(errno)));
         throw CommError(PermissionDenied, lastDetail());
     }
 
@@ -197,7 +245,7 @@ void QtSerialComm::open()
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = m_port.error();
-        setDetail(describeResolution() + u": " + m_port.errorString());
+        setDetail(describePort() + u": " + m_port.errorString());
         m_port.clearError();
         switch (error) {
         case QSerialPort::DeviceNotFoundError: throw CommError(InvalidPortNumber, lastDetail());
@@ -210,7 +258,7 @@ void QtSerialComm::open()
         default: throw CommError(OpenFailed, lastDetail());
         }
     }
-    setDetail(describeResolution());
+    setDetail(describePort());
 }
 
 void QtSerialComm::close()
@@ -242,7 +290,7 @@ void QtSerialComm::onErrorOccurred(QSerialPort::SerialPortError error)
         return;
     // The device went away (adapter unplugged, pty master closed). Qt would go on reporting
     // the error from the read notifier in a tight loop; closing the port ends that.
-    setDetail(describeResolution() + u": " + m_port.errorString());
+    setDetail(describePort() + u": " + m_port.errorString());
     m_port.close();
     m_port.clearError();
     postCommEvent(comEventDeviceLost);

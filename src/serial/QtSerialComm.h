@@ -35,9 +35,8 @@ public:
     QByteArray Input() override;
     int InBufferCount() const override;
 
-    // Where the current port number leads, for the operator: "COM3 -> /dev/serial/by-id/... ->
-    // /dev/ttyUSB0", or why it leads nowhere.
-    QString describeResolution() const;
+    QString describePort() const override;
+    QStringList presentPorts() const override;
     // The device path the last open used (empty when closed).
     QString openDevice() const { return m_port.isOpen() ? m_port.portName() : QString(); }
 

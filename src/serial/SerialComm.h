@@ -42,6 +42,10 @@ public:
     // The system's explanation of the last failure or of the device in use
     // (device path, reason), for the operator; plain text.
     virtual QString lastDetail() const { return m_detail; }
+    // Where the current port number leads: "COM3 -> /dev/serial/by-id/... -> /dev/ttyUSB0".
+    virtual QString describePort() const = 0;
+    // The ports present now, one entry each: "COM1 = /dev/ttyUSB0 (FT232R USB UART)".
+    virtual QStringList presentPorts() const = 0;
 
 signals:
     void OnComm();

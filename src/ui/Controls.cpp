@@ -27,6 +27,14 @@ void drawEdge(QPainter &p, const QRect &r, const QPalette &pal, bool sunken)
 
 } // namespace
 
+QString plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    return u"<p style='white-space:pre'>" + text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br/>")) +
+           u"</p>";
+}
+
 ColourButton::ColourButton(const QString &caption, ColourWord back, QWidget *parent)
     : QPushButton(parent), m_back(back)
 {

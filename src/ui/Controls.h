@@ -6,6 +6,10 @@
 #include <QPushButton>
 #include <QWidget>
 
+// A tooltip that shows text exactly as given: device names and system messages are escaped,
+// never read as markup.
+QString plainToolTip(const QString &text);
+
 // Controls that keep their colour words as state; code compares words, never rendered RGB.
 
 // A button in the graphical style: it paints exactly its back colour, flat, also while

@@ -1,0 +1,32 @@
+#include "PortAdvice.h"
+
+#include "CommError.h"
+
+QString presentPortsText(const QStringList &presentPorts)
+{
+    if (presentPorts.isEmpty())
+        return QStringLiteral("No serial ports are present. Plug the adapter in, or link a device "
+                              "as COM<n> beside the program.");
+    return u"Ports present:\n" + presentPorts.join(u'\n');
+}
+
+QString portAdvice(int errorNumber, const QString &detail, const QStringList &presentPorts)
+{
+    QString text = detail;
+    if (!text.isEmpty())
+        text += u'\n';
+    switch (errorNumber) {
+    case CommErrors::PermissionDenied:
+        return text + QStringLiteral(
+                          "Permission denied: add your user to the dialout group\n"
+                          "(sudo usermod -aG dialout $USER), then log out and in again.");
+    case CommErrors::PortAlreadyOpen:
+        return text + QStringLiteral(
+                          "The port is held by another program (a terminal program, ModemManager,\n"
+                          "another copy of Vantrelo). Close it; the next attempt opens the port.");
+    case CommErrors::InvalidPortNumber:
+        return text + u"No such device. " + presentPortsText(presentPorts);
+    default:
+        return text.trimmed();
+    }
+}
