@@ -487,6 +487,16 @@ void TestLink::exitDuringQueryWaitSendsNothing()
     QVERIFY(rig.ends.isEmpty()); // a closed port after Yes is no port failure
 }
 
+namespace {
+// The tooltip as it shows when the mouse rests on the control.
+QString toolTipOf(const QWidget *w)
+{
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), QPoint(2, 2));
+    QApplication::sendEvent(const_cast<QWidget *>(w), &help);
+    return w->toolTip();
+}
+} // namespace
+
 void TestLink::statusToolTipExplainsFailures_data()
 {
     QTest::addColumn<int>("number");
@@ -506,17 +516,17 @@ void TestLink::statusToolTipExplainsFailures()
     rig.fake->failOpenWith = number;
     rig.fake->ports = QStringList{"COM4 = /dev/ttyUSB0"};
     rig.window->Form_Load();
-    QCOMPARE(rig.ui().lblStatus->toolTip(), plainToolTip(QStringLiteral("COM1 -> /dev/fake0")));
+    QCOMPARE(toolTipOf(rig.ui().lblStatus), plainToolTip(QStringLiteral("COM1 -> /dev/fake0")));
     QTRY_COMPARE_WITH_TIMEOUT(rig.statusColour(), Colours::StatusFailure, 2000);
-    const QString tip = rig.ui().lblStatus->toolTip();
+    const QString tip = toolTipOf(rig.ui().lblStatus);
     for (const QString &m : mentions)
         QVERIFY2(tip.contains(m.toHtmlEscaped()), qPrintable(tip));
     // Once the port opens, the tooltip says only where the port leads.
     rig.fake->failOpenWith = 0;
     QTRY_COMPARE_WITH_TIMEOUT(rig.fake->opens, 1, 2000);
-    QCOMPARE(rig.ui().lblStatus->toolTip(), plainToolTip(QStringLiteral("COM1 -> /dev/fake0")));
+    QCOMPARE(toolTipOf(rig.ui().lblStatus), plainToolTip(QStringLiteral("COM1 -> /dev/fake0")));
     rig.fake->loseDevice();
-    QTRY_VERIFY(rig.ui().lblStatus->toolTip().contains("The device went away"));
+    QTRY_VERIFY(toolTipOf(rig.ui().lblStatus).contains("The device went away"));
 }
 
 void TestLink::toolTipsEscapeHostileNames()
@@ -527,18 +537,15 @@ void TestLink::toolTipsEscapeHostileNames()
     rig.fake->failOpenWith = InvalidPortNumber;
     rig.window->Form_Load();
     QTRY_COMPARE_WITH_TIMEOUT(rig.statusText(), QStringLiteral("Invalid Port Number!"), 2000);
-    const QString tip = rig.ui().lblStatus->toolTip();
+    const QString tip = toolTipOf(rig.ui().lblStatus);
     QVERIFY(tip.contains("&lt;img src=x&gt;") && !tip.contains("<img"));
     QVERIFY(tip.contains("&lt;b&gt;bold&lt;/b&gt;") && !tip.contains("<b>"));
     QVERIFY(Qt::mightBeRichText(tip)); // shown as the escaped text, not guessed
 
     // The COM box lists the ports present when its tooltip shows.
-    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), QPoint(2, 2));
-    QApplication::sendEvent(const_cast<QLineEdit *>(rig.ui().txtCom), &help);
-    QCOMPARE(rig.ui().txtCom->toolTip(), plainToolTip("Ports present:\nCOM1 = /dev/<b>bold</b>"));
+    QCOMPARE(toolTipOf(rig.ui().txtCom), plainToolTip("Ports present:\nCOM1 = /dev/<b>bold</b>"));
     rig.fake->ports.clear();
-    QApplication::sendEvent(const_cast<QLineEdit *>(rig.ui().txtCom), &help);
-    QVERIFY(rig.ui().txtCom->toolTip().contains("No serial ports are present"));
+    QVERIFY(toolTipOf(rig.ui().txtCom).contains("No serial ports are present"));
 }
 
 QTEST_MAIN(TestLink)

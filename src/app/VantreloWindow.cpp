@@ -28,7 +28,8 @@ VantreloWindow::VantreloWindow(SerialComm *port, Options options, QWidget *paren
     connect(m_ui.cmdExit, &QPushButton::clicked, this, &VantreloWindow::cmdExit_Click);
     connect(m_ui.cmdHelp, &QPushButton::clicked, this, &VantreloWindow::cmdHelp_Click);
     connect(m_ui.cmdCloseHelp, &QPushButton::clicked, this, &VantreloWindow::cmdCloseHelp_Click);
-    m_ui.txtCom->installEventFilter(this); // its tooltip lists the ports present when it shows
+    m_ui.txtCom->installEventFilter(this);    // lists the ports present
+    m_ui.lblStatus->installEventFilter(this); // explains the port
 }
 
 VantreloWindow::~VantreloWindow()
@@ -80,7 +81,7 @@ void VantreloWindow::cmdInicijalizacija_Click()
         m_comm->Output(Frames::handshake(m_settings.DeviceId));
         explainPort();
     } catch (const CommError &error) {
-        explainPort(portAdvice(error.number(), error.detail(), m_comm->presentPorts()));
+        explainPort(error.number(), error.detail());
         setStatusColour(Colours::StatusFailure);
         switch (error.number()) {
         case CommErrors::InvalidPortNumber: setStatus(QStringLiteral("Invalid Port Number!")); break;
@@ -126,16 +127,26 @@ void VantreloWindow::setStatusColour(ColourWord colour)
     emit statusShown(m_ui.lblStatus->text(), colour);
 }
 
-void VantreloWindow::explainPort(const QString &advice)
+QString VantreloWindow::portToolTip() const
 {
-    const QString where = m_comm->describePort();
-    m_ui.lblStatus->setToolTip(plainToolTip(advice.isEmpty() ? where : where + u'\n' + advice));
+    QString text = m_comm->describePort();
+    if (m_portFailure == deviceWentAway)
+        text += u"\nThe device went away: " + m_portFailureDetail;
+    else if (m_portFailure != 0)
+        text += u'\n' + portAdvice(m_portFailure, m_portFailureDetail, m_comm->presentPorts());
+    return plainToolTip(text);
 }
 
 bool VantreloWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui.txtCom && event->type() == QEvent::ToolTip)
-        m_ui.txtCom->setToolTip(plainToolTip(presentPortsText(m_comm->presentPorts())));
+    // Tooltips are composed when they show: listing devices costs more than the rest of a
+    // connection attempt.
+    if (event->type() == QEvent::ToolTip) {
+        if (watched == m_ui.txtCom)
+            m_ui.txtCom->setToolTip(plainToolTip(presentPortsText(m_comm->presentPorts())));
+        else if (watched == m_ui.lblStatus)
+            m_ui.lblStatus->setToolTip(portToolTip());
+    }
     return QWidget::eventFilter(watched, event);
 }
 

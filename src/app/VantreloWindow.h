@@ -102,14 +102,23 @@ private:
     void endProgram();
     void closePortQuietly();
     // The status line's tooltip: where the port number leads and, after a failure, the
-    // system's reason with what to do about it.
-    void explainPort(const QString &advice = {});
+    // system's reason with what to do about it. Composed when the tooltip is asked for.
+    void explainPort(int errorNumber = 0, const QString &detail = {})
+    {
+        m_portFailure = errorNumber;
+        m_portFailureDetail = detail;
+    }
+    QString portToolTip() const;
+    static constexpr int deviceWentAway = -1; // for explainPort
 
     MainWindowUi m_ui;
     SerialComm *m_comm; // MSComm1
     Options m_options;
     SettingsRecord m_settings = SettingsRecord::defaults();
     QString m_settingsPath;
+    int m_portFailure = 0; // the last attempt's error number, or deviceWentAway
+    QString m_portFailureDetail;
+    QString m_replyPrefix; // "COM:<port> Baud:<baud> COM data: ", from the settings as loaded
     LineAssembler m_rxLine;
     QTimer m_timer1;
     ReplyTimeout m_timerCom;

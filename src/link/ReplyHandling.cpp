@@ -12,18 +12,18 @@ void VantreloWindow::MSComm1_OnComm()
         return;
     if (m_comm->CommEvent() == SerialComm::comEventDeviceLost) {
         // The status stays as the link left it; the tooltip tells what happened.
-        explainPort(u"The device went away: " + m_comm->lastDetail());
+        explainPort(deviceWentAway, m_comm->lastDetail());
         return;
     }
     if (m_comm->CommEvent() != SerialComm::comEvReceive)
         return; // other line events change nothing
     try {
         do {
-            const QByteArray slot = m_comm->Input(); // one character; nothing when none waits
-            for (const char c : slot) {
-                if (const auto line = m_rxLine.push(c))
-                    HandleReply(QString::fromLatin1(*line));
-            }
+            char slot;
+            if (!m_comm->Input(slot)) // one character; nothing when none waits
+                continue;
+            if (const auto line = m_rxLine.push(slot))
+                HandleReply(QString::fromLatin1(*line));
         } while (!m_finished && m_comm->InBufferCount() != 0);
     } catch (const CommError &) {
         // The port was closed while a nested handler ran (a save, the exit, a lost device).
@@ -35,8 +35,7 @@ void VantreloWindow::HandleReply(const QString &line)
 {
     m_timerCom.disarm();
     setStatusColour(Colours::StatusReply);
-    setStatus(u"COM:" + QString::number(m_settings.CommPortNumber) + u" Baud:" +
-              m_settings.BaudText + u" COM data: " + line);
+    setStatus(m_replyPrefix + line);
 
     if (line == Frames::handshakeAnswer(m_settings.DeviceId)) {
         m_ui.lblDevCode->setText(u"Vantrelo: " + windowName());

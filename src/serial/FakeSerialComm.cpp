@@ -75,21 +75,39 @@ QByteArray FakeSerialComm::Input()
 {
     if (!m_open)
         throw CommError(PortNotOpen, QStringLiteral("the port is not open"));
+    rxBuffer.remove(0, m_rxRead);
+    m_rxRead = 0;
     const qsizetype n = inputLen > 0 ? qMin<qsizetype>(inputLen, rxBuffer.size()) : rxBuffer.size();
     const QByteArray out = rxBuffer.left(n);
     rxBuffer.remove(0, n);
     return out;
 }
 
+bool FakeSerialComm::Input(char &slot)
+{
+    if (!m_open)
+        throw CommError(PortNotOpen, QStringLiteral("the port is not open"));
+    if (m_rxRead >= rxBuffer.size())
+        return false;
+    slot = rxBuffer.at(m_rxRead++);
+    if (m_rxRead >= rxBuffer.size()) {
+        rxBuffer.clear();
+        m_rxRead = 0;
+    }
+    return true;
+}
+
 int FakeSerialComm::InBufferCount() const
 {
     if (!m_open)
         throw CommError(PortNotOpen, QStringLiteral("the port is not open"));
-    return static_cast<int>(qMin<qsizetype>(rxBuffer.size(), 32767));
+    return static_cast<int>(qMin<qsizetype>(rxBuffer.size() - m_rxRead, 32767));
 }
 
 void FakeSerialComm::receive(const QByteArray &bytes)
 {
+    rxBuffer.remove(0, m_rxRead);
+    m_rxRead = 0;
     rxBuffer += bytes;
     postCommEvent(comEvReceive);
 }

@@ -26,6 +26,7 @@ public:
     void setInputLen(int length) override;
     void Output(const QByteArray &bytes) override;
     QByteArray Input() override;
+    bool Input(char &slot) override;
     int InBufferCount() const override;
 
     QString describePort() const override { return portDescription; }
@@ -49,6 +50,7 @@ public:
     QByteArray rxBuffer;
 
 private:
+    qsizetype m_rxRead = 0; // rxBuffer[0, m_rxRead) has been read
     int m_portNumber = 1;
     QString m_settings = QStringLiteral("9600,N,8,1");
     bool m_open = false;

@@ -136,6 +136,13 @@ QByteArray QtSerialComm::Input()
     return m_inputLen > 0 ? m_port.read(m_inputLen) : m_port.readAll();
 }
 
+bool QtSerialComm::Input(char &slot)
+{
+    if (!m_port.isOpen())
+        throw CommError(PortNotOpen, QStringLiteral("the port is not open"));
+    return m_port.getChar(&slot);
+}
+
 int QtSerialComm::InBufferCount() const
 {
     if (!m_port.isOpen())

@@ -33,6 +33,7 @@ public:
     void setInputLen(int length) override;
     void Output(const QByteArray &bytes) override;
     QByteArray Input() override;
+    bool Input(char &slot) override;
     int InBufferCount() const override;
 
     QString describePort() const override;

@@ -36,6 +36,9 @@ public:
     virtual void setInputLen(int length) = 0;
     virtual void Output(const QByteArray &bytes) = 0;
     virtual QByteArray Input() = 0;
+    // Input into a one-character read slot, without allocating: false when nothing waits.
+    // (The receive handler reads one character at a time, so this is its hot path.)
+    virtual bool Input(char &slot) = 0;
     virtual int InBufferCount() const = 0;
     int CommEvent() const { return m_deliveredEvent; }
 

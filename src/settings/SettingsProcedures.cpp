@@ -29,6 +29,8 @@ void VantreloWindow::LoadSettings()
 // The apply steps, in order; the port may refuse the number or the bit rate.
 void VantreloWindow::applySettings()
 {
+    m_replyPrefix = u"COM:" + QString::number(m_settings.CommPortNumber) + u" Baud:" +
+                    m_settings.BaudText + u" COM data: ";
     m_ui.txtCom->setText(QString::number(m_settings.CommPortNumber));
     m_comm->setCommPort(m_settings.CommPortNumber);
     m_ui.txtBaud->setText(m_settings.BaudText);

@@ -1,0 +1,378 @@
+// Receive-path, latency and idle figures of the real program path:
+// pty -> QSerialPort -> MSComm1_OnComm -> HandleReply -> button colour word.
+//
+//   vantrelo_bench throughput [lines]   as fast as a feeder thread can write
+//   vantrelo_bench rate [seconds]       at the byte rate of 921,600 baud
+//   vantrelo_bench latency [samples]    CR written -> colour word changed
+//   vantrelo_bench idle [seconds]       CPU while searching, then while connected
+//   vantrelo_bench fatal                CPU during the 3 s wait before the program ends
+//   vantrelo_bench callgrind [lines]    instructions per line on the fake port (under callgrind)
+// Each prints "name value unit" lines.
+
+#include "Pty.h"
+
+#include "app/VantreloWindow.h"
+#include "serial/FakeSerialComm.h"
+#include "serial/QtSerialComm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#ifdef VANTRELO_HAVE_CALLGRIND
+#include <valgrind/callgrind.h>
+#endif
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+double threadCpu()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double processCpu()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void report(const char *name, double value, const char *unit)
+{
+    std::printf("%s %.6g %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+// Lets events run, sleeping, until done() holds (checked every 10 ms) or the time is up.
+template <typename Pred> bool runUntil(Pred done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || t.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    check.start(10);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+// Lets events run for the given time with no wake-ups of its own.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The controller's end of the pty: writes from the bench's threads, drains what the program
+// sends so its writes never back up.
+class Feeder
+{
+public:
+    explicit Feeder(int fd) : m_fd(fd)
+    {
+        if (::pipe(m_wake) != 0)
+            qFatal("pipe");
+        m_drain = std::thread([this] {
+            char buf[4096];
+            while (!m_stop) {
+                pollfd p[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+                if (::poll(p, 2, -1) > 0 && (p[0].revents & POLLIN)) {
+                    std::lock_guard lock(m_mutex);
+                    const ssize_t n = ::read(m_fd, buf, sizeof buf);
+                    if (n > 0)
+                        m_received.append(buf, n);
+                }
+            }
+        });
+    }
+    ~Feeder()
+    {
+        m_stop = true;
+        [[maybe_unused]] const auto n = ::write(m_wake[1], "x", 1);
+        m_drain.join();
+        ::close(m_wake[0]);
+        ::close(m_wake[1]);
+    }
+    void write(const char *data, size_t size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(m_fd, data, size);
+            if (n > 0) {
+                data += n;
+                size -= static_cast<size_t>(n);
+            } else if (errno == EAGAIN || errno == EINTR) {
+                pollfd p{m_fd, POLLOUT, 0};
+                ::poll(&p, 1, 10);
+            } else {
+                return;
+            }
+        }
+    }
+    QByteArray received()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_received;
+    }
+
+private:
+    int m_fd;
+    int m_wake[2] = {-1, -1};
+    std::atomic<bool> m_stop{false};
+    std::thread m_drain;
+    std::mutex m_mutex;
+    QByteArray m_received;
+};
+
+// The window on a real QSerialPort, its COM1 a link to the pty; connected on request.
+struct PtyRig
+{
+    explicit PtyRig(LinkTimings timings)
+    {
+        if (const QString e = pty.open(dir.filePath(QStringLiteral("COM1"))); !e.isEmpty())
+            qFatal("pty: %s", qPrintable(e));
+        feeder = std::make_unique<Feeder>(pty.controllerFd());
+        VantreloWindow::Options o;
+        o.exeDir = dir.path();
+        o.exeBaseName = QStringLiteral("bench");
+        o.timings = timings;
+        o.endProgram = [this](int) { ended = true; };
+        window = std::make_unique<VantreloWindow>(
+            new QtSerialComm(dir.path(), [] { return QStringList(); }), o);
+        QObject::connect(window.get(), &VantreloWindow::outputShown, window.get(),
+                         [this](int, ColourWord) {
+                             ++shown;
+                             if (stamps)
+                                 stamps->push_back(Clock::now());
+                         });
+        window->Form_Load();
+    }
+    bool connect()
+    {
+        if (!runUntil([&] { return feeder->received().contains("AT\r"); }, 10000))
+            return false;
+        feeder->write("OK\r", 3);
+        return runUntil([&] { return feeder->received().contains("OA\r"); }, 5000);
+    }
+
+    QTemporaryDir dir;
+    Pty pty;
+    std::unique_ptr<Feeder> feeder;
+    std::unique_ptr<VantreloWindow> window;
+    long shown = 0;
+    std::vector<Clock::time_point> *stamps = nullptr;
+    bool ended = false;
+};
+
+LinkTimings quickStart()
+{
+    return {milliseconds(50), milliseconds(5000), milliseconds(200), milliseconds(3000)};
+}
+
+int throughput(long lines)
+{
+    PtyRig rig(quickStart());
+    if (!rig.connect())
+        return 1;
+    QByteArray data;
+    for (long i = 0; i < lines; ++i)
+        data += (i % 2) ? "O1L\r" : "O1H\r";
+    const double cpu0 = threadCpu();
+    QElapsedTimer wall;
+    wall.start();
+    std::thread writer([&] { rig.feeder->write(data.constData(), size_t(data.size())); });
+    const bool ok = runUntil([&] { return rig.shown >= lines; }, 120000);
+    const double secs = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = threadCpu() - cpu0;
+    writer.join();
+    if (!ok)
+        std::printf("incomplete: %ld of %ld lines\n", rig.shown, lines);
+    report("throughput_lines_per_s", double(rig.shown) / secs, "lines/s");
+    report("throughput_cpu_per_line", cpu / double(rig.shown) * 1e6, "us");
+    return ok ? 0 : 1;
+}
+
+int rate(int seconds)
+{
+    PtyRig rig(quickStart());
+    if (!rig.connect())
+        return 1;
+    // 921,600 baud, 10 bits a character: 92,160 bytes/s, sent every millisecond.
+    const double bytesPerSecond = 92160.0;
+    std::atomic<long> sent{0};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        const auto start = Clock::now();
+        double owed = 0;
+        long lines = 0;
+        while (!stop) {
+            std::this_thread::sleep_until(start + milliseconds(lines / 23 + 1));
+            const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+            owed = elapsed * bytesPerSecond / 4.0 - double(lines);
+            QByteArray chunk;
+            for (; owed >= 1; owed -= 1, ++lines)
+                chunk += (lines % 2) ? "O2L\r" : "O2H\r";
+            rig.feeder->write(chunk.constData(), size_t(chunk.size()));
+            sent = lines;
+        }
+    });
+    const double cpu0 = threadCpu();
+    QElapsedTimer wall;
+    wall.start();
+    runFor(seconds * 1000);
+    stop = true;
+    writer.join();
+    runUntil([&] { return rig.shown >= sent; }, 3000);
+    const double cpu = threadCpu() - cpu0;
+    const double secs = double(wall.nsecsElapsed()) / 1e9;
+    report("rate921600_lines_sent", double(sent), "lines");
+    report("rate921600_lines_lost", double(sent - rig.shown), "lines");
+    report("rate921600_cpu_share", cpu / secs * 100.0, "%");
+    return 0;
+}
+
+int latency(int samples)
+{
+    PtyRig rig(quickStart());
+    if (!rig.connect())
+        return 1;
+    runUntil([&] { return rig.shown >= 4; }, 2000); // the answer to the state query
+    std::vector<Clock::time_point> written(static_cast<size_t>(samples));
+    std::vector<Clock::time_point> seen;
+    seen.reserve(size_t(samples));
+    rig.stamps = &seen;
+    std::thread writer([&] {
+        for (int i = 0; i < samples; ++i) {
+            std::this_thread::sleep_for(milliseconds(2));
+            const char *line = (i % 2) ? "O3L\r" : "O3H\r";
+            rig.feeder->write(line, 3);
+            written[size_t(i)] = Clock::now(); // the CR goes out now
+            rig.feeder->write(line + 3, 1);
+        }
+    });
+    runUntil([&] { return seen.size() >= size_t(samples); }, samples * 10 + 5000);
+    writer.join();
+    std::vector<double> us;
+    for (size_t i = 0; i < seen.size() && i < written.size(); ++i)
+        us.push_back(std::chrono::duration<double, std::micro>(seen[i] - written[i]).count());
+    std::sort(us.begin(), us.end());
+    if (us.empty())
+        return 1;
+    report("latency_median", us[us.size() / 2] / 1000.0, "ms");
+    report("latency_p99", us[std::min(us.size() - 1, us.size() * 99 / 100)] / 1000.0, "ms");
+    report("latency_max", us.back() / 1000.0, "ms");
+    return 0;
+}
+
+int idle(int seconds)
+{
+    PtyRig rig(LinkTimings{}); // the real timings
+    QElapsedTimer wall;
+    auto measure = [&](const char *name) {
+        const double cpu0 = processCpu();
+        wall.start();
+        runFor(seconds * 1000);
+        report(name, (processCpu() - cpu0) / (double(wall.nsecsElapsed()) / 1e9) * 100.0, "%");
+    };
+    measure("idle_searching_cpu");
+    if (!rig.connect())
+        return 1;
+    rig.feeder->write("O1L\rO2L\rO3L\rO4L\r", 16);
+    runUntil([&] { return rig.shown >= 4; }, 2000);
+    measure("idle_connected_cpu");
+    return 0;
+}
+
+int fatal()
+{
+    PtyRig rig(LinkTimings{});
+    if (!rig.connect())
+        return 1;
+    const double cpu0 = processCpu();
+    QElapsedTimer wall;
+    wall.start();
+    rig.window->cmdExit_Click(); // Save closes the port ...
+    rig.window->cmdAll1_Click(); // ... so this command fails: the 3 s wait, then the end
+    report("fatal_wait_duration", double(wall.elapsed()), "ms");
+    report("fatal_wait_cpu", (processCpu() - cpu0) * 1000.0, "ms");
+    return rig.ended ? 0 : 1;
+}
+
+int callgrind(long lines)
+{
+    auto *port = new FakeSerialComm;
+    QTemporaryDir dir;
+    VantreloWindow::Options o;
+    o.exeDir = dir.path();
+    o.timings = {milliseconds(10), milliseconds(5000), milliseconds(0), milliseconds(0)};
+    VantreloWindow window(port, o);
+    window.Form_Load();
+    runUntil([&] { return port->PortOpen(); }, 2000);
+    port->receive("OK\r");
+    runUntil([&] { return !port->written.isEmpty() && port->written.last() == "OA\r"; }, 2000);
+    QByteArray chunk;
+    for (int i = 0; i < 100; ++i)
+        chunk += (i % 2) ? "O1L\r" : "O1H\r";
+    long shown = 0;
+    QObject::connect(&window, &VantreloWindow::outputShown, &window, [&] { ++shown; });
+#ifdef VANTRELO_HAVE_CALLGRIND
+    CALLGRIND_START_INSTRUMENTATION;
+#endif
+    while (shown < lines) {
+        port->receive(chunk);
+        QCoreApplication::processEvents();
+    }
+#ifdef VANTRELO_HAVE_CALLGRIND
+    CALLGRIND_STOP_INSTRUMENTATION;
+#endif
+    report("callgrind_lines", double(shown), "lines");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const long n = argc > 2 ? std::atol(argv[2]) : 0;
+    if (mode == u"throughput")
+        return throughput(n > 0 ? n : 200000);
+    if (mode == u"rate")
+        return rate(n > 0 ? int(n) : 5);
+    if (mode == u"latency")
+        return latency(n > 0 ? int(n) : 2000);
+    if (mode == u"idle")
+        return idle(n > 0 ? int(n) : 30);
+    if (mode == u"fatal")
+        return fatal();
+    if (mode == u"callgrind")
+        return callgrind(n > 0 ? n : 20000);
+    std::fprintf(stderr, "usage: vantrelo_bench throughput|rate|latency|idle|fatal|callgrind [n]\n");
+    return 2;
+}

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Measures the speed and memory figures side by side in one run and prints them as a table.
+# Usage: scripts/bench.sh [BUILD_DIR]      (idle figures take a minute: IDLE_SECONDS=30 each)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-"$here/build"}
+"$here/scripts/setup.sh" "$build"
+for p in python3-xlib valgrind; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || {
+        sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$p" > /dev/null
+    }
+done
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+bench="$build/bench/vantrelo_bench"
+export QT_QPA_PLATFORM=offscreen
+
+# Start-up: a copy of the program in a folder of its own, beside a COM1 link to a silent
+# simulator, so that nothing real is touched; the empty window is the reference.
+mkdir -p "$out/app"
+cp "$build/src/vantrelo" "$out/app/vantrelo"
+"$build/tools/simulator/vantrelo-sim" --link "$out/app/COM1" --silent > /dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null; rm -rf "$out"' EXIT
+sleep 0.3
+# A private virtual display (python-xlib does not take xvfb-run's cookie, so no access control
+# on this short-lived local server).
+n=97
+while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+Xvfb ":$n" -ac -noreset -nolisten tcp -screen 0 800x600x24 > /dev/null 2>&1 &
+xvfb=$!
+trap 'kill $sim $xvfb 2>/dev/null; rm -rf "$out"' EXIT
+for _ in $(seq 100); do xdpyinfo -display ":$n" > /dev/null 2>&1 && break; sleep 0.1; done
+DISPLAY=":$n" /usr/bin/python3 "$here/bench/startup.py" "${STARTUP_RUNS:-10}" \
+    "$out/app/vantrelo" "$build/bench/empty_window" "$build/bench/empty_window --label" > "$out/figures"
+kill $xvfb
+
+"$bench" throughput 200000 >> "$out/figures" 2>/dev/null
+"$bench" rate "${RATE_SECONDS:-10}" >> "$out/figures" 2>/dev/null
+"$bench" latency 3000 >> "$out/figures" 2>/dev/null
+"$bench" idle "${IDLE_SECONDS:-30}" >> "$out/figures" 2>/dev/null
+"$bench" fatal >> "$out/figures" 2>/dev/null
+ir=$(valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file="$out/cg.out" \
+        "$bench" callgrind 20000 2>&1 | sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
+echo "callgrind_ir_per_line $((ir / 20000)) instructions" >> "$out/figures"
+
+v() { awk -v k="$1" '$1 == k { print $2 }' "$out/figures"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+cat <<TABLE
+| Figure | Measured | Reference / target |
+|---|---|---|
+| Start-up, exec to window mapped (median of ${STARTUP_RUNS:-10}) | $(v startup_program_ms) ms | empty Qt window $(v startup_reference_ms) ms: $(ratio "$(v startup_program_ms)" "$(v startup_reference_ms)")x (target <= 1.25x) |
+| Start-up of an empty window with one label (the font database's share) | $(v startup_labelled_ms) ms | $(ratio "$(v startup_program_ms)" "$(v startup_labelled_ms)")x |
+| Resident memory 1 s after start | $(v rss_program_kib) KiB | empty Qt window $(v rss_reference_kib) KiB: $(ratio "$(v rss_program_kib)" "$(v rss_reference_kib)")x (target <= 1.25x); one label $(v rss_labelled_kib) KiB: $(ratio "$(v rss_program_kib)" "$(v rss_labelled_kib)")x |
+| Receive path, as fast as the feeder writes | $(v throughput_lines_per_s) lines/s, $(v throughput_cpu_per_line) us CPU a line | |
+| At 921,600 baud (92,160 bytes/s) for ${RATE_SECONDS:-10} s | $(v rate921600_cpu_share) % of a core, $(v rate921600_lines_lost) of $(v rate921600_lines_sent) lines lost | target < 25 %, 0 lost |
+| Latency, CR written to colour word changed | median $(v latency_median) ms, p99 $(v latency_p99) ms | target p99 < 2 ms |
+| Idle while searching, ${IDLE_SECONDS:-30} s | $(v idle_searching_cpu) % of a core | target < 0.2 % |
+| Idle while connected, ${IDLE_SECONDS:-30} s | $(v idle_connected_cpu) % of a core | target < 0.2 % |
+| CPU during the 3 s fatal wait | $(v fatal_wait_cpu) ms | target < 30 ms |
+| Instructions a reply line (callgrind, fake port) | $(v callgrind_ir_per_line) | |
+TABLE
