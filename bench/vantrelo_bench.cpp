@@ -10,6 +10,7 @@
 // Each prints "name value unit" lines.
 
 #include "Pty.h"
+#include "PtyPeer.h"
 
 #include "app/VantreloWindow.h"
 #include "serial/FakeSerialComm.h"
@@ -87,66 +88,6 @@ void runFor(int ms)
     loop.exec();
 }
 
-// The controller's end of the pty: writes from the bench's threads, drains what the program
-// sends so its writes never back up.
-class Feeder
-{
-public:
-    explicit Feeder(int fd) : m_fd(fd)
-    {
-        if (::pipe(m_wake) != 0)
-            qFatal("pipe");
-        m_drain = std::thread([this] {
-            char buf[4096];
-            while (!m_stop) {
-                pollfd p[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-                if (::poll(p, 2, -1) > 0 && (p[0].revents & POLLIN)) {
-                    std::lock_guard lock(m_mutex);
-                    const ssize_t n = ::read(m_fd, buf, sizeof buf);
-                    if (n > 0)
-                        m_received.append(buf, n);
-                }
-            }
-        });
-    }
-    ~Feeder()
-    {
-        m_stop = true;
-        [[maybe_unused]] const auto n = ::write(m_wake[1], "x", 1);
-        m_drain.join();
-        ::close(m_wake[0]);
-        ::close(m_wake[1]);
-    }
-    void write(const char *data, size_t size)
-    {
-        while (size > 0) {
-            const ssize_t n = ::write(m_fd, data, size);
-            if (n > 0) {
-                data += n;
-                size -= static_cast<size_t>(n);
-            } else if (errno == EAGAIN || errno == EINTR) {
-                pollfd p{m_fd, POLLOUT, 0};
-                ::poll(&p, 1, 10);
-            } else {
-                return;
-            }
-        }
-    }
-    QByteArray received()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_received;
-    }
-
-private:
-    int m_fd;
-    int m_wake[2] = {-1, -1};
-    std::atomic<bool> m_stop{false};
-    std::thread m_drain;
-    std::mutex m_mutex;
-    QByteArray m_received;
-};
-
 // The window on a real QSerialPort, its COM1 a link to the pty; connected on request.
 struct PtyRig
 {
@@ -154,7 +95,7 @@ struct PtyRig
     {
         if (const QString e = pty.open(dir.filePath(QStringLiteral("COM1"))); !e.isEmpty())
             qFatal("pty: %s", qPrintable(e));
-        feeder = std::make_unique<Feeder>(pty.controllerFd());
+        feeder = std::make_unique<PtyPeer>(pty.controllerFd());
         VantreloWindow::Options o;
         o.exeDir = dir.path();
         o.exeBaseName = QStringLiteral("bench");
@@ -180,7 +121,7 @@ struct PtyRig
 
     QTemporaryDir dir;
     Pty pty;
-    std::unique_ptr<Feeder> feeder;
+    std::unique_ptr<PtyPeer> feeder;
     std::unique_ptr<VantreloWindow> window;
     long shown = 0;
     std::vector<Clock::time_point> *stamps = nullptr;

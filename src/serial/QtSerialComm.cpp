@@ -42,6 +42,9 @@ QtSerialComm::QtSerialComm(QString comLinkFolder, DeviceLister lister, QObject *
     : SerialComm(parent), m_comLinkFolder(std::move(comLinkFolder)), m_lister(std::move(lister))
 {
     m_lineSettings = *LineSettings::parse(m_settingsText);
+    // What the program has not read yet stays in the device: memory stays bounded whatever
+    // arrives, and the kernel's buffer throttles a sender that outruns the program.
+    m_port.setReadBufferSize(64 * 1024);
     connect(&m_port, &QSerialPort::readyRead, this, [this] { postCommEvent(comEvReceive); });
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialComm::onErrorOccurred);
 }

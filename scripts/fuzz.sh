@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer, UBSan) and runs each for a while,
+# starting from the corpus in fuzz/corpus (new inputs go to a scratch folder, not the repo).
+# Usage: scripts/fuzz.sh [SECONDS_EACH]        (default 60)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+seconds=${1:-60}
+build="$here/build-fuzz"
+"$here/scripts/setup.sh" "$build" -DVANTRELO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
+    -DVANTRELO_WERROR=OFF -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scratch=$(mktemp -d)
+export LSAN_OPTIONS="suppressions=$here/fuzz/lsan.supp:print_suppressions=0"
+trap 'rm -rf "$scratch"' EXIT
+for target in fuzz_reply fuzz_settings; do
+    corpus=${target#fuzz_}
+    mkdir -p "$scratch/$corpus"
+    echo "== $target, ${seconds} s"
+    QT_QPA_PLATFORM=offscreen "$build/fuzz/$target" -max_total_time="$seconds" -max_len=65536 \
+        -print_final_stats=1 -artifact_prefix="$scratch/" "$scratch/$corpus" "$here/fuzz/corpus/$corpus" \
+        2>&1 | grep -E "^(Done|stat::number_of_executed_units|==|SUMMARY|artifact)" || true
+    found=$(find "$scratch" -maxdepth 1 \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
+                 -o -name 'oom-*' \) -print)
+    if [ -n "$found" ]; then
+        echo "$target found a failing input:" >&2
+        ls "$scratch" >&2
+        exit 1
+    fi
+done

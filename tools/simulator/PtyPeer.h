@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+// The controller's end of a pty for benchmarks and tests: writes from any thread (blocking
+// until the pty takes everything), and a thread that drains and keeps what the program sends,
+// so the program's writes never back up.
+class PtyPeer
+{
+public:
+    explicit PtyPeer(int controllerFd);
+    ~PtyPeer();
+    PtyPeer(const PtyPeer &) = delete;
+    PtyPeer &operator=(const PtyPeer &) = delete;
+
+    void write(const char *data, size_t size);
+    void write(const QByteArray &bytes) { write(bytes.constData(), static_cast<size_t>(bytes.size())); }
+    QByteArray received();
+
+private:
+    int m_fd;
+    int m_wake[2] = {-1, -1};
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    QByteArray m_received;
+    std::thread m_drain;
+};
