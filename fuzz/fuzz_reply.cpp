@@ -5,6 +5,7 @@
 #include "app/VantreloWindow.h"
 #include "link/Frames.h"
 #include "serial/FakeSerialComm.h"
+#include "ReferenceMatch.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -41,19 +42,10 @@ struct Harness
 
 void checkRecognition(const QString &line, const QString &id)
 {
-    int expected = 0;
-    bool expectedOn = false;
-    for (int n = 1; n <= Frames::maxOutputs && !expected; ++n) {
-        for (const bool on : {true, false}) {
-            if (line == Frames::outputStateLine(id, n, on)) {
-                expected = n;
-                expectedOn = on;
-                break;
-            }
-        }
-    }
+    const auto expected = referenceMatch(line, id);
     const auto got = Frames::matchOutputState(line, id);
-    if (got.has_value() != (expected != 0) || (got && (got->output != expected || got->on != expectedOn)))
+    if (got.has_value() != expected.has_value() ||
+        (got && (got->output != expected->output || got->on != expected->on)))
         std::abort();
 }
 

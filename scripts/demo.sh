@@ -74,7 +74,8 @@ pixel() { # image x y -> RRGGBB
     convert "$1" -format "%[hex:p{$2,$3}]" info: | cut -c1-6
 }
 window_of() { # title -> X window id of the 519x297 top-level
-    xwininfo -root -tree | grep "\"Vantrelo: $1\"" | grep "519x297" | awk '{print $1}' | head -n 1
+    # Empty while the window is not up yet.
+    { xwininfo -root -tree | grep "\"Vantrelo: $1\"" | grep "519x297" | awk '{print $1}' | head -n 1; } || true
 }
 
 ok=1

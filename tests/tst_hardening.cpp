@@ -46,6 +46,8 @@ struct PtyWindow
         peer = std::make_unique<PtyPeer>(pty.controllerFd());
         port = new QtSerialComm(dir.path(), noDevices);
         rig = std::make_unique<WindowRig>(timings, port, dir.path());
+        // The rig keeps every status text it sees; a flood would fill it.
+        QObject::disconnect(rig->window.get(), &VantreloWindow::statusShown, nullptr, nullptr);
     }
     void connect()
     {
@@ -104,38 +106,50 @@ void TestHardening::floods()
     QFETCH(QByteArray, flood);
     PtyWindow w(quick());
     w.connect();
-    const qint64 before = residentKiB();
 
-    // The flood goes out from another thread; meanwhile the operator clicks.
-    std::atomic<bool> done{false};
-    std::thread writer([&] {
-        w.peer->write(flood);
-        done = true;
-    });
-    int clicks = 0;
-    QElapsedTimer t;
-    t.start();
-    while (!done && t.elapsed() < 60000) {
-        QTest::qWait(20);
-        if (clicks < 3) {
-            QTest::mouseClick(w.rig->ui().cmdAll1, Qt::LeftButton);
-            ++clicks;
+    // Pours the flood from another thread while the operator clicks; returns the clicks.
+    auto pour = [&] {
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            w.peer->write(flood);
+            done = true;
+        });
+        int clicks = 0;
+        QElapsedTimer t;
+        t.start();
+        while (!done && t.elapsed() < 60000) {
+            QTest::qWait(20);
+            if (clicks < 3) {
+                QTest::mouseClick(w.rig->ui().cmdAll1, Qt::LeftButton);
+                ++clicks;
+            }
         }
-    }
-    writer.join();
-    QVERIFY(done);
-    QTRY_VERIFY_WITH_TIMEOUT(w.rig->ui().cmdAll1->isEnabled(), 1000);
+        writer.join();
+        w.peer->write("\r");
+        return clicks;
+    };
 
+    // The first flood fills what is cached once (glyphs of every character shown, fonts).
+    int clicks = pour();
+    QTRY_COMPARE(w.peer->received().count("OAH\r"), clicks);
+    QTest::qWait(100);
+    const qint64 before = residentKiB();
+    clicks += pour();
     // The clicks reached the controller while the flood ran.
     QTRY_COMPARE(w.peer->received().count("OAH\r"), clicks);
     // The next valid line is still recognised.
-    w.peer->write("\rO3H\r");
+    w.peer->write("O3H\r");
     QTRY_COMPARE_WITH_TIMEOUT(w.rig->ui().cmdOut[3]->backColour(), Colours::OutputOn, 20000);
     QCOMPARE(w.rig->statusText(), QStringLiteral("COM:1 Baud:9600 COM data: O3H"));
     QVERIFY(w.rig->window->rxLine().pending().isEmpty());
 
     const qint64 grown = residentKiB() - before;
-    QVERIFY2(grown < 8 * 1024, qPrintable(QStringLiteral("resident memory grew by %1 KiB").arg(grown)));
+    qInfo("resident memory grew by %lld KiB during the second flood", grown);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine: resident size says nothing here.
+#else
+    QVERIFY2(grown < 2 * 1024, qPrintable(QStringLiteral("resident memory grew by %1 KiB").arg(grown)));
+#endif
 }
 
 void TestHardening::controllerVanishes_data()

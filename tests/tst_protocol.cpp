@@ -1,5 +1,7 @@
 // Frames, reply recognition and line assembly.
 
+#include "ReferenceMatch.h"
+
 #include "link/Frames.h"
 #include "link/LineAssembler.h"
 
@@ -83,26 +85,15 @@ void TestProtocol::outputStateLines()
     QFETCH(int, output);
     QFETCH(bool, on);
 
-    // Reference: the 32 texts compared in order, as whole lines.
-    int expected = 0;
-    bool expectedOn = false;
-    for (int n = 1; n <= Frames::maxOutputs && !expected; ++n) {
-        for (const bool state : {true, false}) {
-            if (line == Frames::outputStateLine(id, n, state)) {
-                expected = n;
-                expectedOn = state;
-                break;
-            }
-        }
-    }
-    QCOMPARE(expected, output);
+    const auto expected = referenceMatch(line, id);
+    QCOMPARE(expected ? expected->output : 0, output);
 
     const auto match = Frames::matchOutputState(line, id);
     QCOMPARE(match.has_value(), output != 0);
     if (match) {
         QCOMPARE(match->output, output);
         QCOMPARE(match->on, on);
-        QCOMPARE(expectedOn, on);
+        QCOMPARE(expected->on, on);
     }
 }
 
