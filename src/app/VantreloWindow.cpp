@@ -129,12 +129,16 @@ void VantreloWindow::setStatusColour(ColourWord colour)
 
 QString VantreloWindow::portToolTip() const
 {
-    QString text = m_comm->describePort();
+    const QString where = m_comm->describePort();
+    if (m_portFailure == 0)
+        return plainToolTip(where);
+    // The system's explanation usually names the port already.
+    QString detail = m_portFailureDetail;
+    if (!detail.startsWith(where))
+        detail = where + u'\n' + detail;
     if (m_portFailure == deviceWentAway)
-        text += u"\nThe device went away: " + m_portFailureDetail;
-    else if (m_portFailure != 0)
-        text += u'\n' + portAdvice(m_portFailure, m_portFailureDetail, m_comm->presentPorts());
-    return plainToolTip(text);
+        return plainToolTip(u"The device went away: " + detail);
+    return plainToolTip(portAdvice(m_portFailure, detail, m_comm->presentPorts()));
 }
 
 bool VantreloWindow::eventFilter(QObject *watched, QEvent *event)
