@@ -59,7 +59,10 @@ double processCpu()
 
 void report(const char *name, double value, const char *unit)
 {
-    std::printf("%s %.6g %s\n", name, value, unit);
+    if (value >= 1000)
+        std::printf("%s %.0f %s\n", name, value, unit);
+    else
+        std::printf("%s %.3g %s\n", name, value, unit);
     std::fflush(stdout);
 }
 
