@@ -4,13 +4,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-"$here/build"}
-"$here/scripts/setup.sh" "$build"
-for p in python3-xlib valgrind; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || {
-        sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$p" > /dev/null
-    }
-done
+EXTRA_PACKAGES="python3-xlib valgrind" "$here/scripts/setup.sh" "$build"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 bench="$build/bench/vantrelo_bench"

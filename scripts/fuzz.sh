@@ -6,7 +6,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
 build="$here/build-fuzz"
-"$here/scripts/setup.sh" "$build" -DVANTRELO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
+EXTRA_PACKAGES="clang libclang-rt-14-dev" "$here/scripts/setup.sh" "$build" -DVANTRELO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
     -DVANTRELO_WERROR=OFF -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 scratch=$(mktemp -d)
 export LSAN_OPTIONS="suppressions=$here/fuzz/lsan.supp:print_suppressions=0"

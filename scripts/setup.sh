@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build needs (once), then configures and builds.
 # Usage: scripts/setup.sh [BUILD_DIR] [extra cmake arguments...]
+# EXTRA_PACKAGES names further Debian packages a caller needs (the fuzzers' clang runtime...).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-"$here/build"}
 shift || true
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
-          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file)
+          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file ${EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
