@@ -1,5 +1,5 @@
 // Receive-path, latency and idle figures of the real program path:
-// pty -> QSerialPort -> MSComm1_OnComm -> HandleReply -> button colour word.
+// pty -> QSerialPort -> the link's line assembly and reply handling -> the button's colour word.
 //
 //   vantrelo_bench throughput [lines]   as fast as a feeder thread can write
 //   vantrelo_bench rate [seconds]       at the byte rate of 921,600 baud
@@ -12,9 +12,10 @@
 #include "Pty.h"
 #include "PtyPeer.h"
 
-#include "app/VantreloWindow.h"
-#include "serial/FakeSerialComm.h"
-#include "serial/QtSerialComm.h"
+#include "FakeSerialPort.h"
+
+#include "app/MainWindow.h"
+#include "serial/SystemSerialPort.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -95,24 +96,20 @@ void runFor(int ms)
 struct PtyRig
 {
     explicit PtyRig(LinkTimings timings)
+        : port(dir.path(), [] { return QStringList(); }), link(&port, timings),
+          window(&link, {dir.path(), QStringLiteral("bench"), MainWindow::askExitQuestion,
+                         [this](int) { ended = true; }})
     {
         if (const QString e = pty.open(dir.filePath(QStringLiteral("COM1"))); !e.isEmpty())
             qFatal("pty: %s", qPrintable(e));
         feeder = std::make_unique<PtyPeer>(pty.controllerFd());
-        VantreloWindow::Options o;
-        o.exeDir = dir.path();
-        o.exeBaseName = QStringLiteral("bench");
-        o.timings = timings;
-        o.endProgram = [this](int) { ended = true; };
-        window = std::make_unique<VantreloWindow>(
-            new QtSerialComm(dir.path(), [] { return QStringList(); }), o);
-        QObject::connect(window.get(), &VantreloWindow::outputShown, window.get(),
-                         [this](int, ColourWord) {
-                             ++shown;
-                             if (stamps)
-                                 stamps->push_back(Clock::now());
-                         });
-        window->Form_Load();
+        // After the window's own handler: the colour word has changed when this runs.
+        QObject::connect(&link, &ControllerLink::outputReported, &window, [this] {
+            ++shown;
+            if (stamps)
+                stamps->push_back(Clock::now());
+        });
+        window.load();
     }
     bool connect()
     {
@@ -123,9 +120,11 @@ struct PtyRig
     }
 
     QTemporaryDir dir;
+    SystemSerialPort port;
+    ControllerLink link;
+    MainWindow window;
     Pty pty;
     std::unique_ptr<PtyPeer> feeder;
-    std::unique_ptr<VantreloWindow> window;
     long shown = 0;
     std::vector<Clock::time_point> *stamps = nullptr;
     bool ended = false;
@@ -258,8 +257,9 @@ int fatal()
     const double cpu0 = processCpu();
     QElapsedTimer wall;
     wall.start();
-    rig.window->cmdExit_Click(); // Save closes the port ...
-    rig.window->cmdAll1_Click(); // ... so this command fails: the 3 s wait, then the end
+    rig.window.saveSettings();          // Save closes the port ...
+    rig.link.switchAllOutputs(true);    // ... so this command fails: the 3 s wait, then the end
+    runUntil([&] { return rig.ended; }, 10000);
     report("fatal_wait_duration", double(wall.elapsed()), "ms");
     report("fatal_wait_cpu", (processCpu() - cpu0) * 1000.0, "ms");
     return rig.ended ? 0 : 1;
@@ -267,28 +267,24 @@ int fatal()
 
 int callgrind(long lines)
 {
-    auto *port = new FakeSerialComm;
+    FakeSerialPort port;
+    ControllerLink link(&port, {milliseconds(10), milliseconds(5000), milliseconds(0), milliseconds(0)});
     QTemporaryDir dir;
-    VantreloWindow::Options o;
-    o.exeDir = dir.path();
-    o.timings = {milliseconds(10), milliseconds(5000), milliseconds(0), milliseconds(0)};
-    VantreloWindow window(port, o);
-    window.Form_Load();
-    runUntil([&] { return port->PortOpen(); }, 2000);
-    port->receive("OK\r");
-    runUntil([&] { return !port->written.isEmpty() && port->written.last() == "OA\r"; }, 2000);
+    MainWindow window(&link, {dir.path(), QStringLiteral("bench")});
+    window.load();
+    runUntil([&] { return port.isOpen(); }, 2000);
+    port.receive("OK\r");
+    runUntil([&] { return !port.written.isEmpty() && port.written.last() == "OA\r"; }, 2000);
     QByteArray chunk;
     for (int i = 0; i < 100; ++i)
         chunk += (i % 2) ? "O1L\r" : "O1H\r";
     long shown = 0;
-    QObject::connect(&window, &VantreloWindow::outputShown, &window, [&] { ++shown; });
+    QObject::connect(&link, &ControllerLink::outputReported, &window, [&] { ++shown; });
 #ifdef VANTRELO_HAVE_CALLGRIND
     CALLGRIND_START_INSTRUMENTATION;
 #endif
-    while (shown < lines) {
-        port->receive(chunk);
-        QCoreApplication::processEvents();
-    }
+    while (shown < lines)
+        port.receive(chunk);
 #ifdef VANTRELO_HAVE_CALLGRIND
     CALLGRIND_STOP_INSTRUMENTATION;
 #endif

@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
     if (const auto record = SettingsFile::parse(bytes)) {
         const auto again = SettingsFile::parse(SettingsFile::format(*record));
-        if (!again || again->CommPortNumber != record->CommPortNumber ||
-            again->SampleTime != record->SampleTime)
+        if (!again || again->portNumber != record->portNumber ||
+            again->sampleTime != record->sampleTime)
             std::abort();
     }
     const QString text = QString::fromLatin1(bytes);

@@ -3,8 +3,8 @@
 # Usage: scripts/bench.sh [BUILD_DIR]      (idle figures take a minute: IDLE_SECONDS=30 each)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-"$here/build"}
-EXTRA_PACKAGES="python3-xlib valgrind" "$here/scripts/setup.sh" "$build"
+build=${1:-"$here/build-bench"}
+EXTRA_PACKAGES="python3-xlib valgrind" "$here/scripts/setup.sh" "$build" -DVANTRELO_BENCH=ON -DBUILD_TESTING=OFF
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 bench="$build/bench/vantrelo_bench"

@@ -1,63 +1,40 @@
 #pragma once
 
-// A window on the fake port (or any port), in a temporary folder, with the exit question and
-// the program's end replaced by recorders.
+// The window on the fake port (or a real one), in a temporary folder, with the exit question
+// and the program's end replaced by recorders.
 
-#include "app/VantreloWindow.h"
-#include "serial/FakeSerialComm.h"
+#include "FakeSerialPort.h"
 
-#include <QElapsedTimer>
+#include "app/MainWindow.h"
+
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <functional>
 #include <memory>
-
-struct StatusEvent
-{
-    qint64 at; // ms since the rig was made
-    QString text;
-    ColourWord colour;
-};
-
-inline LinkTimings fastTimings()
-{
-    using std::chrono::milliseconds;
-    return {milliseconds(200), milliseconds(500), milliseconds(60), milliseconds(150)};
-}
 
 struct WindowRig
 {
-    explicit WindowRig(LinkTimings timings = fastTimings(), SerialComm *port = nullptr,
-                       QString folder = {}, QString baseName = QStringLiteral("vantrelo"))
-        : fake(port ? nullptr : new FakeSerialComm)
+    explicit WindowRig(std::unique_ptr<SerialPort> realPort = {}, const QString &folder = {},
+                       const QString &name = QStringLiteral("vantrelo"), double scale = 0.05)
+        : port(realPort ? std::move(realPort) : std::make_unique<FakeSerialPort>()),
+          fake(dynamic_cast<FakeSerialPort *>(port.get())),
+          link(port.get(), LinkTimings{}.scaled(scale)),
+          window(&link, {folder.isEmpty() ? dir.path() : folder, name,
+                         [this](QWidget *) { return ++asked, answer; },
+                         [this](int code) { ends << code; }})
     {
-        clock.start();
-        VantreloWindow::Options options;
-        options.exeDir = folder.isEmpty() ? dir.path() : folder;
-        options.exeBaseName = baseName;
-        options.timings = timings;
-        options.askExit = [this](QWidget *) {
-            ++asked;
-            return answer;
-        };
-        options.endProgram = [this](int code) { ends << std::make_pair(clock.elapsed(), code); };
-        window = std::make_unique<VantreloWindow>(port ? port : fake, options);
-        QObject::connect(window.get(), &VantreloWindow::statusShown, window.get(),
-                         [this](const QString &text, ColourWord colour) {
-                             status << StatusEvent{clock.elapsed(), text, colour};
-                         });
     }
 
-    const MainWindowUi &ui() const { return window->ui(); }
-    QString statusText() const { return ui().lblStatus->text(); }
-    ColourWord statusColour() const { return ui().lblStatus->backColour(); }
-    QString iniPath() const { return dir.filePath(QStringLiteral("vantrelo.ini")); }
+    const MainWindowUi &ui() const { return window.ui(); }
+    QString statusText() const { return ui().statusLabel->text(); }
+    ColourWord statusColour() const { return ui().statusLabel->backColour(); }
+    QString iniPath() const { return window.settingsPath(); }
+    static void type(const QLineEdit *box, const QString &text) { const_cast<QLineEdit *>(box)->setText(text); }
 
-    // Writes the settings file before the window loads it.
-    void writeIni(const QByteArray &bytes) const
+    void writeIni(const QByteArray &bytes, const QString &name = QStringLiteral("vantrelo.ini")) const
     {
-        QFile f(iniPath());
+        QFile f(dir.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
@@ -66,41 +43,23 @@ struct WindowRig
         QFile f(iniPath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
-
-    // Runs fn inside the state query's wait, right after the handshake answer turned the
-    // status green.
-    void duringQueryWait(std::function<void()> fn)
+    // Loads, lets the controller answer the first handshake, and waits for the state query.
+    void connect(const QByteArray &id = {})
     {
-        auto once = std::make_shared<bool>(false);
-        QObject::connect(window.get(), &VantreloWindow::statusShown, window.get(),
-                         [once, fn](const QString &, ColourWord colour) {
-                             if (colour == Colours::StatusConnected && !*once) {
-                                 *once = true;
-                                 QTimer::singleShot(0, fn);
-                             }
-                         });
-    }
-
-    // Loads and waits for the first connection attempt.
-    void startAndFirstAttempt()
-    {
-        window->Form_Load();
-        QTRY_VERIFY_WITH_TIMEOUT(fake->opens == 1 && !fake->written.isEmpty(), 3000);
-    }
-    // The controller answers the handshake and the state query goes out.
-    void connect(const QByteArray &id = QByteArray())
-    {
-        startAndFirstAttempt();
+        if (!QFile::exists(dir.filePath(QStringLiteral("vantrelo.ini"))))
+            writeIni("1,\"9600\",0,\"" + id + "\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n");
+        window.load();
+        QTRY_VERIFY(!fake->written.isEmpty());
         fake->receive(id + "OK\r");
-        QTRY_VERIFY_WITH_TIMEOUT(fake->written.contains(id + "OA\r"), 3000);
+        QTRY_VERIFY(fake->written.contains(id + "OA\r"));
     }
 
     QTemporaryDir dir;
-    FakeSerialComm *fake; // owned by the window
-    std::unique_ptr<VantreloWindow> window;
-    QElapsedTimer clock;
-    QList<StatusEvent> status;
-    QList<std::pair<qint64, int>> ends;
+    std::unique_ptr<SerialPort> port;
+    FakeSerialPort *fake; // null on a real port
+    ControllerLink link;
+    MainWindow window;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
     int asked = 0;
+    QList<int> ends;
 };

@@ -1,30 +1,29 @@
-// Loading and saving the settings through the window object.
+// The settings file, the number conversion, and loading and saving through the window.
 
 #include "TestSupport.h"
 #include "WindowRig.h"
 
-using namespace CommErrors;
+#include "settings/NumberText.h"
+#include "settings/SettingsFile.h"
 
 namespace {
 
 const QByteArray defaultsFile("1,\"9600\",0,\"\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n");
+const QByteArray names("\"A\",\"B\",\"C\",\"D\"\r\n");
 
-void setBox(const QLineEdit *box, const QString &text)
-{
-    const_cast<QLineEdit *>(box)->setText(text);
-}
-
+// What the boxes and captions show, in one list.
 QStringList shown(const MainWindowUi &ui)
 {
-    QStringList out = {ui.txtCom->text(), ui.txtBaud->text(), ui.txtSTime->text(), ui.txtOpt1->text(),
-                       ui.txtOpt2->text()};
-    for (int n = 1; n <= 4; ++n)
-        out << ui.txtOutName[n]->text() << ui.cmdOut[n]->text();
+    QStringList out = {ui.portEdit->text(), ui.baudEdit->text(), ui.sampleTimeEdit->text(),
+                       ui.deviceIdEdit->text(), ui.opt1Edit->text()};
+    for (int i = 0; i < 4; ++i)
+        out << ui.outputNameEdits[i]->text() << ui.outputButtons[i]->text();
     return out;
 }
 
-const QStringList defaultsShown = {"1", "9600", "0", "", "", "MyOut1", "MyOut1", "MyOut2", "MyOut2",
-                                   "MyOut3", "MyOut3", "MyOut4", "MyOut4"};
+const QStringList defaultsShown = {"1",      "9600",   "0",      "",       "",
+                                   "MyOut1", "MyOut1", "MyOut2", "MyOut2", "MyOut3",
+                                   "MyOut3", "MyOut4", "MyOut4"};
 
 } // namespace
 
@@ -32,163 +31,188 @@ class TestSettings : public QObject
 {
     Q_OBJECT
 private slots:
-    void noFileGivesDefaultsAndCreatesNone();
-    void fileIsApplied();
-    void fallbackToDefaults_data();
-    void fallbackToDefaults();
-    void opt2EmptiedOpt3Kept();
-    void saveAfterStartWithoutFile();
-    void saveConverts_data();
-    void saveConverts();
-    void badNumberChangesNothing_data();
+    void format();
+    void reading_data();
+    void reading();
+    void path();
+    void conversion_data();
+    void conversion();
+    void loadFallsBackToDefaults_data();
+    void loadFallsBackToDefaults();
+    void loadApplies();
+    void saveConvertsAndRestarts_data();
+    void saveConvertsAndRestarts();
     void badNumberChangesNothing();
     void unwritableFolderKeepsOldFile();
-    void idTakesEffectOnlyAfterSave();
-    void saveWhileConnectedSearchesAgain();
-    void quoteInNameIsCutOnReload();
 };
 
-void TestSettings::noFileGivesDefaultsAndCreatesNone()
+void TestSettings::format()
 {
-    WindowRig rig;
-    rig.window->Form_Load();
-    QCOMPARE(shown(rig.ui()), defaultsShown);
-    QCOMPARE(rig.fake->CommPort(), 1);
-    QCOMPARE(rig.fake->Settings(), QStringLiteral("9600,N,8,1"));
-    QCOMPARE(rig.window->settingsPath(), rig.iniPath());
-    QVERIFY(!QFile::exists(rig.iniPath()));
+    QCOMPARE(SettingsFile::format({}), defaultsFile); // 52 bytes
+    SettingsRecord r;
+    r.portNumber = -3;
+    r.sampleTime = -7;
+    r.deviceId = QStringLiteral(" 7 ");
+    r.outputNames = {QStringLiteral("a,b"), QString(), QStringLiteral("\u00fc"), QStringLiteral("d")};
+    const QByteArray bytes = SettingsFile::format(r);
+    QCOMPARE(bytes, QByteArray("-3,\"9600\",-7,\" 7 \"\r\n\"a,b\",\"\",\"\xc3\xbc\",\"d\"\r\n"));
+    QCOMPARE(*SettingsFile::parse(bytes), r);
 }
 
-void TestSettings::fileIsApplied()
+void TestSettings::reading_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("fields"); // port, baud, stime, id, name 1; empty: a failure
+    QTest::newRow("unquoted by hand") << "1,9600,0,\r\n" + names << QStringList{"1", "9600", "0", "", "A"};
+    QTest::newRow("blanks before items") << "  2, \"9600\",  -5, \"x\"\r\n" + names
+                                         << QStringList{"2", "9600", "-5", "x", "A"};
+    QTest::newRow("rest after a quote dropped") << QByteArray("1,\"96\"00,0,\"\"\r\n\"ab\"cd\",\"B\",\"C\",\"D\"\r\n")
+                                                << QStringList{"1", "96", "0", "", "ab"};
+    QTest::newRow("more lines and items ignored") << QByteArray("1,\"9600\",0,\"\"\n\"A\",\"B\",\"C\",\"D\",\"E\"\nx\n")
+                                                  << QStringList{"1", "9600", "0", "", "A"};
+    QTest::newRow("undecodable bytes") << QByteArray("1,\"9600\",0,\"\"\r\n\"\xff\",\"B\",\"C\",\"D\"\r\n")
+                                       << QStringList{"1", "9600", "0", "", QString(QChar(0xFFFD))};
+    QTest::newRow("line 1 only") << QByteArray("5,\"9600\",0,\"\"\r\n") << QStringList();
+    QTest::newRow("three names") << QByteArray("1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\"\r\n") << QStringList();
+    QTest::newRow("five items on line 1") << "1,\"9600\",0,\"\",\"x\"\r\n" + names << QStringList();
+    QTest::newRow("port not a whole number") << "1.5,\"9600\",0,\"\"\r\n" + names << QStringList();
+    QTest::newRow("port out of range") << "40000,\"9600\",0,\"\"\r\n" + names << QStringList();
+}
+
+void TestSettings::reading()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, fields);
+    const auto r = SettingsFile::parse(bytes);
+    QCOMPARE(r.has_value(), !fields.isEmpty());
+    if (r)
+        QCOMPARE((QStringList{QString::number(r->portNumber), r->baudText, QString::number(r->sampleTime),
+                              r->deviceId, r->outputNames[0]}),
+                 fields);
+}
+
+void TestSettings::path()
+{
+    QCOMPARE(SettingsFile::path("/home/op/boards", "relay2"), QStringLiteral("/home/op/boards/relay2.ini"));
+    QCOMPARE(SettingsFile::path("/", "relay2"), QStringLiteral("//relay2.ini")); // nothing normalised
+}
+
+void TestSettings::conversion_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value"); // 99999: refused
+    const int refused = 99999;
+    const std::pair<const char *, int> rows[] = {
+        {"01", 1},      {"2.5", 2},         {"3.5", 4},          {"-2.5", -2},      {"2.500000001", 3},
+        {"2.49999", 2}, {".7", 1},          {" +12 ", 12},       {"32767.4", 32767}, {"-32768", -32768},
+        {"32767.5", refused}, {"-32769", refused}, {"", refused}, {"-", refused},  {".", refused},
+        {"1e2", refused},     {"2,5", refused},    {"0x10", refused}, {"1 2", refused}, {"\u0661", refused}};
+    for (const auto &[text, value] : rows)
+        QTest::newRow(text[0] ? text : "empty") << QString::fromUtf8(text) << value;
+}
+
+void TestSettings::conversion()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    const auto converted = convertToInt16(text);
+    QCOMPARE(converted ? int(*converted) : 99999, value);
+}
+
+void TestSettings::loadFallsBackToDefaults_data()
+{
+    QTest::addColumn<QByteArray>("file"); // empty: no file
+    QTest::newRow("no file") << QByteArray();
+    QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names;
+    QTest::newRow("bit rate refused") << "2,\"96O0\",5,\"9\"\r\n" + names;
+    QTest::newRow("line 1 only") << QByteArray("2,\"19200\",5,\"9\"\r\n");
+}
+
+void TestSettings::loadFallsBackToDefaults()
+{
+    QFETCH(QByteArray, file);
+    WindowRig rig;
+    if (!file.isEmpty())
+        rig.writeIni(file);
+    rig.window.load();
+    // Everything takes the defaults, the identifier and the names too; silently.
+    QCOMPARE(shown(rig.ui()), defaultsShown);
+    QCOMPARE(rig.window.settings(), SettingsRecord{});
+    QCOMPARE(rig.link.settings().portNumber, 1);
+    QCOMPARE(rig.link.settings().deviceId, QString());
+    QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
+    QCOMPARE(rig.readIni(), file.isEmpty() ? QByteArray("<missing>") : file); // untouched
+}
+
+void TestSettings::loadApplies()
 {
     WindowRig rig;
     rig.writeIni("4,\"19200\",-7,\"12\"\r\n\"Pump\",\"Fan\",\"a,b\",\"\"\r\n");
-    rig.window->Form_Load();
-    QCOMPARE(shown(rig.ui()), (QStringList{"4", "19200", "-7", "12", "", "Pump", "Pump", "Fan", "Fan",
-                                           "a,b", "a,b", "", ""}));
-    QCOMPARE(rig.fake->CommPort(), 4);
-    QCOMPARE(rig.fake->Settings(), QStringLiteral("19200,N,8,1"));
-    QCOMPARE(rig.window->settings().DeviceId, QStringLiteral("12"));
+    WindowRig::type(rig.ui().opt1Edit, QStringLiteral("one"));
+    WindowRig::type(rig.ui().opt2Edit, QStringLiteral("two"));
+    rig.window.load();
+    QCOMPARE(shown(rig.ui()),
+             (QStringList{"4", "19200", "-7", "12", "", "Pump", "Pump", "Fan", "Fan", "a,b", "a,b", "", ""}));
+    QCOMPARE(rig.ui().opt2Edit->text(), QStringLiteral("two")); // never stored, never emptied
+    QCOMPARE(rig.link.settings().portNumber, 4);
+    QCOMPARE(rig.link.settings().baudText, QStringLiteral("19200"));
+    QCOMPARE(rig.link.settings().deviceId, QStringLiteral("12"));
 }
 
-void TestSettings::fallbackToDefaults_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("refusedPort"); // refused by the port component, 0 for none
-    QTest::newRow("port 0 refused") << QByteArray("0,\"19200\",5,\"9\"\r\n\"A\",\"B\",\"C\",\"D\"\r\n") << 0;
-    QTest::newRow("port the component refuses") << QByteArray("7,\"19200\",5,\"9\"\r\n\"A\",\"B\",\"C\",\"D\"\r\n")
-                                                 << 7;
-    QTest::newRow("bit rate refused") << QByteArray("2,\"fast\",5,\"9\"\r\n\"A\",\"B\",\"C\",\"D\"\r\n") << 0;
-    QTest::newRow("line 1 only") << QByteArray("2,\"19200\",5,\"9\"\r\n") << 0;
-    QTest::newRow("garbage") << QByteArray("\x00\x01\x02", 3) << 0;
-}
-
-void TestSettings::fallbackToDefaults()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, refusedPort);
-    WindowRig rig;
-    rig.writeIni(file);
-    if (refusedPort)
-        rig.fake->refusedPortNumbers << refusedPort;
-    rig.window->Form_Load();
-    // Everything gets the defaults, the identifier and the names included; silently.
-    QCOMPARE(shown(rig.ui()), defaultsShown);
-    QCOMPARE(rig.fake->CommPort(), 1);
-    QCOMPARE(rig.fake->Settings(), QStringLiteral("9600,N,8,1"));
-    QCOMPARE(rig.window->settings(), SettingsRecord::defaults());
-    QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
-    QCOMPARE(rig.readIni(), file); // untouched
-}
-
-void TestSettings::opt2EmptiedOpt3Kept()
-{
-    WindowRig rig;
-    rig.window->Form_Load();
-    setBox(rig.ui().txtOpt2, QStringLiteral("two"));
-    setBox(rig.ui().txtOpt3, QStringLiteral("three"));
-    rig.window->SaveSettings();
-    QCOMPARE(rig.ui().txtOpt2->text(), QString());
-    QCOMPARE(rig.ui().txtOpt3->text(), QStringLiteral("three"));
-}
-
-void TestSettings::saveAfterStartWithoutFile()
-{
-    WindowRig rig;
-    rig.window->Form_Load();
-    QTest::mouseClick(rig.ui().cmdExit, Qt::LeftButton);
-    QCOMPARE(rig.readIni(), defaultsFile);
-    QCOMPARE(rig.readIni().size(), 52);
-}
-
-void TestSettings::saveConverts_data()
+void TestSettings::saveConvertsAndRestarts_data()
 {
     QTest::addColumn<QString>("com");
-    QTest::addColumn<QString>("stime");
     QTest::addColumn<QByteArray>("line1");
-    QTest::addColumn<QString>("comShown");
-    QTest::newRow("01") << "01" << "0" << QByteArray("1,\"9600\",0,\"\"") << "1";
-    QTest::newRow("2.5") << "2.5" << "0" << QByteArray("2,\"9600\",0,\"\"") << "2";
-    QTest::newRow("3.5") << "3.5" << "-3.5" << QByteArray("4,\"9600\",-4,\"\"") << "4";
-    QTest::newRow("blanks") << " 5 " << "+7" << QByteArray("5,\"9600\",7,\"\"") << "5";
-    // Saved as it is; the load then refuses port 0 and applies the defaults everywhere.
-    QTest::newRow("0") << "0" << "0" << QByteArray("0,\"9600\",0,\"\"") << "1";
+    QTest::newRow("01") << "01" << QByteArray("1,\"19200\",-4,\"5\"");
+    QTest::newRow("2.5") << "2.5" << QByteArray("2,\"19200\",-4,\"5\"");
+    QTest::newRow("3.5") << "3.5" << QByteArray("4,\"19200\",-4,\"5\"");
 }
 
-void TestSettings::saveConverts()
+void TestSettings::saveConvertsAndRestarts()
 {
     QFETCH(QString, com);
-    QFETCH(QString, stime);
     QFETCH(QByteArray, line1);
-    QFETCH(QString, comShown);
     WindowRig rig;
-    rig.window->Form_Load();
-    setBox(rig.ui().txtCom, com);
-    setBox(rig.ui().txtSTime, stime);
-    rig.window->SaveSettings();
-    QVERIFY2(rig.readIni().startsWith(line1 + "\r\n"), rig.readIni().constData());
-    QCOMPARE(rig.ui().txtCom->text(), comShown);
-    QCOMPARE(rig.fake->CommPort(), comShown.toInt());
-}
+    rig.connect();
+    WindowRig::type(rig.ui().portEdit, com);
+    WindowRig::type(rig.ui().baudEdit, QStringLiteral("19200"));
+    WindowRig::type(rig.ui().sampleTimeEdit, QStringLiteral("-3.5"));
+    WindowRig::type(rig.ui().deviceIdEdit, QStringLiteral("5"));
+    WindowRig::type(rig.ui().outputNameEdits[1], QStringLiteral("Fan"));
+    rig.fake->written.clear();
+    QTest::mouseClick(rig.ui().allOnButton, Qt::LeftButton); // the new identifier counts only after Save
+    QCOMPARE(rig.fake->written, QList<QByteArray>{"OAH\r"});
 
-void TestSettings::badNumberChangesNothing_data()
-{
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("COM abc") << "COM" << "abc";
-    QTest::newRow("COM empty") << "COM" << "";
-    QTest::newRow("COM 70000") << "COM" << "70000";
-    QTest::newRow("STime 1e2") << "STime" << "1e2";
+    QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
+    QCOMPARE(rig.readIni(), line1 + "\r\n\"MyOut1\",\"Fan\",\"MyOut3\",\"MyOut4\"\r\n");
+    // The link starts again on the values as stored: port closed, searching, outputs usable.
+    QVERIFY(!rig.fake->isOpen());
+    QCOMPARE(rig.ui().portEdit->text(), QString::number(line1.left(1).toInt()));
+    QCOMPARE(rig.ui().outputButtons[1]->text(), QStringLiteral("Fan"));
+    QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
+    QVERIFY(rig.ui().outputsFrame->isEnabled());
+    QTRY_VERIFY(rig.fake->written.contains("5AT\r"));
+    QCOMPARE(rig.fake->opened.last().first, line1.left(1).toInt());
+    QCOMPARE(rig.fake->opened.last().second.baud, 19200);
 }
 
 void TestSettings::badNumberChangesNothing()
 {
-    QFETCH(QString, box);
-    QFETCH(QString, text);
     WindowRig rig;
     rig.writeIni(defaultsFile);
     rig.connect();
-    setBox(box == u"COM" ? rig.ui().txtCom : rig.ui().txtSTime, text);
-    setBox(rig.ui().txtOpt1, QStringLiteral("new id"));
-    const QStringList calls = rig.fake->calls;
-    const QStringList boxes = shown(rig.ui());
-
-    rig.window->SaveSettings();
-    QCOMPARE(rig.statusText(),
-             QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.").arg(box));
-    QCOMPARE(rig.statusColour(), Colours::StatusFailure);
-    QCOMPARE(rig.readIni(), defaultsFile);
-    QVERIFY(rig.fake->PortOpen());
-    QCOMPARE(rig.fake->calls, calls);
-    QCOMPARE(shown(rig.ui()), boxes);
-    QCOMPARE(rig.window->settings(), SettingsRecord::defaults());
-    QVERIFY(!rig.window->timer1().isActive()); // still connected, not searching
-
-    // The operator fixes the text and saves again.
-    setBox(box == u"COM" ? rig.ui().txtCom : rig.ui().txtSTime, QStringLiteral("2"));
-    rig.window->SaveSettings();
-    QCOMPARE(rig.window->settings().DeviceId, QStringLiteral("new id"));
-    QVERIFY(rig.window->timer1().isActive());
+    for (const auto &[box, text] : {std::pair{rig.ui().portEdit, "abc"}, {rig.ui().portEdit, ""},
+                                    {rig.ui().portEdit, "70000"}, {rig.ui().sampleTimeEdit, "1e2"}}) {
+        WindowRig::type(box, QString::fromLatin1(text));
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
+        QCOMPARE(rig.statusText(), QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.")
+                                       .arg(box == rig.ui().portEdit ? "COM" : "STime"));
+        QCOMPARE(rig.statusColour(), Colours::StatusFailure);
+        QCOMPARE(rig.readIni(), defaultsFile);
+        QVERIFY(rig.fake->isOpen() && !rig.link.isSearching()); // still connected
+        QCOMPARE(box->text(), QString::fromLatin1(text));
+        WindowRig::type(box, QStringLiteral("1"));
+    }
 }
 
 void TestSettings::unwritableFolderKeepsOldFile()
@@ -196,64 +220,17 @@ void TestSettings::unwritableFolderKeepsOldFile()
     WindowRig rig;
     rig.writeIni(defaultsFile);
     rig.connect();
-    setBox(rig.ui().txtCom, QStringLiteral("5"));
+    WindowRig::type(rig.ui().portEdit, QStringLiteral("5"));
     {
         TestSupport::ReadOnlyFolder readOnly(rig.dir.path());
         if (!readOnly.effective())
             QSKIP("cannot make a folder read-only here");
-        rig.window->SaveSettings();
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
     }
     QCOMPARE(rig.readIni(), defaultsFile);
     QVERIFY2(rig.statusText().startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
              qPrintable(rig.statusText()));
-    QCOMPARE(rig.statusColour(), Colours::StatusFailure);
-    // The link restarts with the settings as they were.
-    QVERIFY(rig.window->timer1().isActive());
-    QCOMPARE(rig.fake->CommPort(), 1);
-    QCOMPARE(rig.ui().txtCom->text(), QStringLiteral("1"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.fake->opens, 2, 2000);
-}
-
-void TestSettings::idTakesEffectOnlyAfterSave()
-{
-    WindowRig rig;
-    rig.connect();
-    setBox(rig.ui().txtOpt1, QStringLiteral("5"));
-    rig.fake->written.clear();
-    QTest::mouseClick(rig.ui().cmdAll1, Qt::LeftButton);
-    QCOMPARE(rig.fake->written, QList<QByteArray>{"OAH\r"});
-    rig.window->SaveSettings();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.fake->written.contains("5AT\r"), 2000);
-}
-
-void TestSettings::saveWhileConnectedSearchesAgain()
-{
-    WindowRig rig;
-    rig.connect();
-    setBox(rig.ui().txtCom, QStringLiteral("3"));
-    setBox(rig.ui().txtBaud, QStringLiteral("19200"));
-    rig.fake->calls.clear();
-    rig.window->SaveSettings();
-    QCOMPARE(rig.fake->calls.first(), QStringLiteral("close"));
-    QVERIFY(!rig.fake->PortOpen());
-    QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
-    QCOMPARE(rig.statusColour(), Colours::StatusSearching);
-    QVERIFY(rig.ui().frmOuts->isEnabled());
-    QVERIFY(rig.window->timer1().isActive());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.fake->opens, 2, 2000);
-    QCOMPARE(rig.fake->CommPort(), 3);
-    QVERIFY(rig.fake->calls.contains(QStringLiteral("Settings=19200,n,8,1")));
-}
-
-void TestSettings::quoteInNameIsCutOnReload()
-{
-    WindowRig rig;
-    rig.window->Form_Load();
-    setBox(rig.ui().txtOutName[2], QStringLiteral("ab\"cd"));
-    rig.window->SaveSettings();
-    QVERIFY(rig.readIni().contains("\"ab\"cd\""));
-    QCOMPARE(rig.ui().txtOutName[2]->text(), QStringLiteral("ab"));
-    QCOMPARE(rig.ui().cmdOut[2]->text(), QStringLiteral("ab"));
+    QCOMPARE(rig.link.settings().portNumber, 1);
 }
 
 QTEST_MAIN(TestSettings)

@@ -1,5 +1,5 @@
-#include "app/VantreloWindow.h"
-#include "serial/QtSerialComm.h"
+#include "app/MainWindow.h"
+#include "serial/SystemSerialPort.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -13,12 +13,16 @@ int main(int argc, char *argv[])
     // The executable's own folder and name: a renamed copy keeps its own settings file and
     // shows its own name. (On Linux a symbolic link resolves to its target; use copies.)
     const QFileInfo exe(QCoreApplication::applicationFilePath());
-    VantreloWindow::Options options;
+    MainWindow::Options options;
     options.exeDir = exe.absolutePath();
-    options.exeBaseName = exe.completeBaseName();
+    options.exeName = exe.completeBaseName();
 
-    VantreloWindow window(new QtSerialComm(options.exeDir), options);
-    window.Form_Load();
+    SystemSerialPort port(options.exeDir);
+    ControllerLink link(&port);
+    MainWindow window(&link, options);
+    window.load();
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Closed by the operator while a failed command was counting down: still a failure.
+    return link.hasFailed() ? MainWindow::fatalExitCode : status;
 }

@@ -1,6 +1,6 @@
 #include "PortAdvice.h"
 
-#include "CommError.h"
+#include "PortError.h"
 
 QString presentPortsText(const QStringList &presentPorts)
 {
@@ -16,15 +16,18 @@ QString portAdvice(int errorNumber, const QString &detail, const QStringList &pr
     if (!text.isEmpty())
         text += u'\n';
     switch (errorNumber) {
-    case CommErrors::PermissionDenied:
+    case PortErrors::PermissionDenied:
         return text + QStringLiteral(
                           "Permission denied: add your user to the dialout group\n"
                           "(sudo usermod -aG dialout $USER), then log out and in again.");
-    case CommErrors::PortAlreadyOpen:
+    case PortErrors::PortAlreadyOpen:
         return text + QStringLiteral(
                           "The port is held by another program (a terminal program, ModemManager,\n"
                           "another copy of Vantrelo). Close it; the next attempt opens the port.");
-    case CommErrors::InvalidPortNumber:
+    case PortErrors::ReadFailed:
+        return text + QStringLiteral("The device went away (unplugged, or its driver failed). Plug it in\n"
+                                     "again and press Save to search for the controller.");
+    case PortErrors::InvalidPortNumber:
         return text + u"No such device. " + presentPortsText(presentPorts);
     default:
         return text.trimmed();

@@ -50,7 +50,7 @@ QStringList orderDevices(QStringList present)
 Resolution resolve(int n, const QString &comLinkPath, const QStringList &presentDevices)
 {
     Resolution r;
-    if (n < 1)
+    if (!isPortNumber(n))
         return r;
 #ifdef Q_OS_WIN
     Q_UNUSED(comLinkPath);

@@ -20,6 +20,12 @@ struct Resolution
     QString target;  // where the link points, when it is a link
 };
 
+// Whether n can name a port at all; nothing below 1 ever does.
+constexpr bool isPortNumber(int n)
+{
+    return n >= 1;
+}
+
 // Orders present devices as described above.
 QStringList orderDevices(QStringList present);
 

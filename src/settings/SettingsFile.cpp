@@ -116,21 +116,22 @@ std::optional<SettingsRecord> parse(const QByteArray &bytes)
     const auto sample = toInt16(first[2]);
     if (!port || !sample)
         return std::nullopt;
-    r.CommPortNumber = *port;
-    r.BaudText = first[1];
-    r.SampleTime = *sample;
-    r.DeviceId = first[3];
-    for (int k = 1; k <= SettingsRecord::shownOutputs; ++k)
-        r.outName(k) = second[k - 1];
+    r.portNumber = *port;
+    r.baudText = first[1];
+    r.sampleTime = *sample;
+    r.deviceId = first[3];
+    for (int k = 0; k < SettingsRecord::outputCount; ++k)
+        r.outputNames[static_cast<size_t>(k)] = second[k];
     return r;
 }
 
 QByteArray format(const SettingsRecord &r)
 {
-    const QString text = QString::number(r.CommPortNumber) + u',' + quoted(r.BaudText) + u',' +
-                         QString::number(r.SampleTime) + u',' + quoted(r.DeviceId) + u"\r\n" +
-                         quoted(r.outName(1)) + u',' + quoted(r.outName(2)) + u',' +
-                         quoted(r.outName(3)) + u',' + quoted(r.outName(4)) + u"\r\n";
+    const auto &names = r.outputNames;
+    const QString text = QString::number(r.portNumber) + u',' + quoted(r.baudText) + u',' +
+                         QString::number(r.sampleTime) + u',' + quoted(r.deviceId) + u"\r\n" +
+                         quoted(names[0]) + u',' + quoted(names[1]) + u',' + quoted(names[2]) +
+                         u',' + quoted(names[3]) + u"\r\n";
     QStringEncoder encode(QStringEncoder::System);
     return encode(text);
 }

@@ -9,7 +9,7 @@
 // The settings file beside the executable: two lines, CR LF after each.
 //   1,"9600",0,""
 //   "MyOut1","MyOut2","MyOut3","MyOut4"
-// Line 1: CommPortNumber, BaudText, SampleTime, DeviceId. Line 2: OutName 1 to 4.
+// Line 1: port number, bit rate, sample time, device identifier. Line 2: the output names.
 // Integers are plain decimal; texts stand inside double quotes with nothing escaped.
 //
 // Reading, item by item: blanks before an item are skipped; a quoted item ends at the next

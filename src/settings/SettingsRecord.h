@@ -4,26 +4,18 @@
 
 #include <array>
 
-// The operator's settings. OutName has indices 0 to 16; only 1 to 4 are stored and shown.
+// The operator's settings, as the settings file holds them. A default-made record holds the
+// defaults, which are only ever taken as a whole.
 struct SettingsRecord
 {
-    qint16 CommPortNumber = 1;
-    QString BaudText = QStringLiteral("9600");
-    qint16 SampleTime = 0;
-    QString DeviceId;
-    std::array<QString, 17> OutName{};
+    static constexpr int outputCount = 4;
 
-    static constexpr int shownOutputs = 4;
-
-    static SettingsRecord defaults()
-    {
-        SettingsRecord r;
-        for (int i = 1; i <= shownOutputs; ++i)
-            r.OutName[static_cast<size_t>(i)] = QStringLiteral("MyOut") + QString::number(i);
-        return r;
-    }
-    const QString &outName(int i) const { return OutName.at(static_cast<size_t>(i)); }
-    QString &outName(int i) { return OutName.at(static_cast<size_t>(i)); }
+    qint16 portNumber = 1;
+    QString baudText = QStringLiteral("9600");
+    qint16 sampleTime = 0; // kept, shown and saved; nothing else uses it
+    QString deviceId;      // may be empty
+    std::array<QString, outputCount> outputNames = {QStringLiteral("MyOut1"), QStringLiteral("MyOut2"),
+                                                    QStringLiteral("MyOut3"), QStringLiteral("MyOut4")};
 
     friend bool operator==(const SettingsRecord &, const SettingsRecord &) = default;
 };

@@ -8,39 +8,37 @@
 
 #include <array>
 
-// The main window's controls, laid out as the design gives them: positions in twips, colour
-// words, fonts, stacking order and tab order. setupUi builds them on an existing window;
-// the window object owns all behaviour.
+// The main window's controls, laid out as designed: positions in twips, colour words, fonts,
+// stacking order and tab order. setupUi builds them on an existing window; the window object
+// owns all behaviour.
 struct MainWindowUi
 {
-    ColourFrame *frmNevidi = nullptr; // never shown; holds the program's hidden buttons
-    ColourButton *cmdIspis = nullptr;
-    ColourButton *cmdInicijalizacija = nullptr;
+    static constexpr int outputCount = 4;
 
-    ColourFrame *frmHelp = nullptr;
-    ColourButton *cmdCloseHelp = nullptr;
-    QPlainTextEdit *Text1 = nullptr;
+    ColourFrame *helpPanel = nullptr; // hidden until "Help"; covers everything else
+    ColourButton *closeHelpButton = nullptr;
+    QPlainTextEdit *helpTextEdit = nullptr;
 
-    QPushButton *cmdExit = nullptr; // "Save", standard style
+    QPushButton *saveButton = nullptr;
 
-    ColourFrame *Frame1 = nullptr;
-    QLineEdit *txtOpt3 = nullptr;
-    QLineEdit *txtOpt2 = nullptr;
-    QLineEdit *txtOpt1 = nullptr;
-    QLineEdit *txtSTime = nullptr;
-    QLineEdit *txtBaud = nullptr;
-    QLineEdit *txtCom = nullptr;
+    ColourFrame *settingsFrame = nullptr; // its caption is the row of labels above the boxes
+    QLineEdit *opt2Edit = nullptr;        // under "Opt2:"; never stored
+    QLineEdit *opt1Edit = nullptr;        // under "Opt1:"; emptied at each link start
+    QLineEdit *deviceIdEdit = nullptr;    // under "ID:"
+    QLineEdit *sampleTimeEdit = nullptr;
+    QLineEdit *baudEdit = nullptr;
+    QLineEdit *portEdit = nullptr;
 
-    ColourButton *cmdHelp = nullptr;
+    ColourButton *helpButton = nullptr;
 
-    ColourFrame *frmOuts = nullptr;
-    std::array<QLineEdit *, 5> txtOutName{}; // indices 1 to 4
-    std::array<ColourButton *, 5> cmdOut{};  // indices 1 to 4
-    ColourButton *cmdAll1 = nullptr;
-    ColourButton *cmdAll0 = nullptr;
+    ColourFrame *outputsFrame = nullptr; // disabled until the controller answers
+    std::array<QLineEdit *, outputCount> outputNameEdits{};
+    std::array<ColourButton *, outputCount> outputButtons{};
+    ColourButton *allOnButton = nullptr;
+    ColourButton *allOffButton = nullptr;
 
-    ColourLabel *lblDevCode = nullptr;
-    ColourLabel *lblStatus = nullptr;
+    ColourLabel *deviceLabel = nullptr;
+    ColourLabel *statusLabel = nullptr;
 
     void setupUi(QWidget *window);
 };

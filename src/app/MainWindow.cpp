@@ -1,0 +1,192 @@
+#include "MainWindow.h"
+
+#include "serial/PortAdvice.h"
+#include "serial/PortMap.h"
+#include "settings/NumberText.h"
+#include "settings/SettingsFile.h"
+
+#include <QCloseEvent>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+ColourWord statusColour(ControllerLink::Status status)
+{
+    switch (status) {
+    case ControllerLink::Status::Idle: return Colours::ButtonFace;
+    case ControllerLink::Status::Searching: return Colours::StatusSearching;
+    case ControllerLink::Status::Failed: return Colours::StatusFailure;
+    case ControllerLink::Status::Reply: return Colours::StatusReply;
+    case ControllerLink::Status::Connected: return Colours::StatusConnected;
+    }
+    return Colours::ButtonFace;
+}
+
+// The load refuses what the port would refuse: a number below 1, or a bit rate that does not
+// make a line-settings text.
+bool portAccepts(const SettingsRecord &record)
+{
+    return PortMap::isPortNumber(record.portNumber) &&
+           LineSettings::parse(record.baudText + u",N,8,1").has_value();
+}
+
+} // namespace
+
+MainWindow::MainWindow(ControllerLink *link, Options options, QWidget *parent)
+    : QWidget(parent), m_link(link), m_options(std::move(options))
+{
+    m_ui.setupUi(this);
+
+    connect(m_link, &ControllerLink::statusChanged, this, &MainWindow::showStatus);
+    connect(m_link, &ControllerLink::outputReported, this, &MainWindow::showOutput);
+    connect(m_link, &ControllerLink::connected, this, &MainWindow::showConnected);
+    connect(m_link, &ControllerLink::fatalEnd, this,
+            [this] { m_options.endProgram(fatalExitCode); });
+
+    for (int i = 0; i < MainWindowUi::outputCount; ++i)
+        connect(m_ui.outputButtons[i], &QPushButton::clicked, m_link,
+                [this, i] { m_link->toggleOutput(i + 1); });
+    connect(m_ui.allOnButton, &QPushButton::clicked, m_link, [this] { m_link->switchAllOutputs(true); });
+    connect(m_ui.allOffButton, &QPushButton::clicked, m_link, [this] { m_link->switchAllOutputs(false); });
+    connect(m_ui.saveButton, &QPushButton::clicked, this, &MainWindow::saveSettings);
+    connect(m_ui.helpButton, &QPushButton::clicked, m_ui.helpPanel, &QWidget::show);
+    connect(m_ui.closeHelpButton, &QPushButton::clicked, m_ui.helpPanel, &QWidget::hide);
+    m_ui.portEdit->installEventFilter(this);    // lists the ports present
+    m_ui.statusLabel->installEventFilter(this); // explains the port
+}
+
+void MainWindow::load()
+{
+    setWindowTitle(u"Vantrelo: " + m_options.exeName);
+    startLink();
+}
+
+void MainWindow::startLink()
+{
+    loadSettings();
+    m_link->start({m_settings.portNumber, m_settings.baudText, m_settings.deviceId});
+}
+
+// A file that cannot be read, or whose port number or bit rate the port would refuse, gives
+// the defaults everywhere, silently; the file stays as it is.
+void MainWindow::loadSettings()
+{
+    m_settingsPath = SettingsFile::path(m_options.exeDir, m_options.exeName);
+    const auto record = SettingsFile::read(m_settingsPath);
+    m_settings = record && portAccepts(*record) ? *record : SettingsRecord{};
+    applySettings();
+}
+
+void MainWindow::applySettings()
+{
+    m_ui.portEdit->setText(QString::number(m_settings.portNumber));
+    m_ui.baudEdit->setText(m_settings.baudText);
+    m_ui.sampleTimeEdit->setText(QString::number(m_settings.sampleTime));
+    m_ui.deviceIdEdit->setText(m_settings.deviceId);
+    m_ui.opt1Edit->clear();
+    for (int i = 0; i < SettingsRecord::outputCount; ++i) {
+        m_ui.outputButtons[i]->setText(m_settings.outputNames[i]);
+        m_ui.outputNameEdits[i]->setText(m_settings.outputNames[i]);
+    }
+}
+
+// Validates before it touches anything: a box that does not convert leaves the port, the
+// link, the record and the file as they were. The file is replaced atomically.
+void MainWindow::saveSettings()
+{
+    const auto port = convertToInt16(m_ui.portEdit->text());
+    const auto sampleTime = convertToInt16(m_ui.sampleTimeEdit->text());
+    if (!port || !sampleTime) {
+        showStatus(ControllerLink::Status::Failed,
+                   QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.")
+                       .arg(!port ? QStringLiteral("COM") : QStringLiteral("STime")));
+        return;
+    }
+
+    SettingsRecord record = m_settings;
+    record.portNumber = *port;
+    record.baudText = m_ui.baudEdit->text();
+    record.sampleTime = *sampleTime;
+    record.deviceId = m_ui.deviceIdEdit->text();
+    for (int i = 0; i < SettingsRecord::outputCount; ++i)
+        record.outputNames[i] = m_ui.outputNameEdits[i]->text();
+
+    const QString failure = SettingsFile::write(m_settingsPath, record);
+    startLink(); // closes the port and reloads the file: the new settings, or the old on failure
+    if (!failure.isEmpty())
+        showStatus(ControllerLink::Status::Failed,
+                   u"Not saved: cannot write " + m_settingsPath + u": " + failure);
+}
+
+void MainWindow::showStatus(ControllerLink::Status status, const QString &text)
+{
+    m_ui.statusLabel->setBackColour(statusColour(status));
+    m_ui.statusLabel->setText(text);
+}
+
+void MainWindow::showOutput(int output, bool on)
+{
+    m_ui.outputButtons[output - 1]->setBackColour(on ? Colours::OutputOn : Colours::OutputOff);
+}
+
+void MainWindow::showConnected()
+{
+    m_ui.deviceLabel->setText(u"Vantrelo: " + windowName());
+    m_ui.outputsFrame->setEnabled(true);
+}
+
+QString MainWindow::portToolTip() const
+{
+    const QString where = m_link->portDescription();
+    const PortError &failure = m_link->portFailure();
+    if (!failure)
+        return plainToolTip(where);
+    // The system's explanation usually names the port already.
+    QString detail = failure.detail;
+    if (!detail.startsWith(where))
+        detail = where + u'\n' + detail;
+    return plainToolTip(portAdvice(failure.number, detail, m_link->presentPorts()));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Tooltips are composed when they show: listing devices costs more than the rest of a
+    // connection attempt.
+    if (event->type() == QEvent::ToolTip) {
+        if (watched == m_ui.portEdit)
+            m_ui.portEdit->setToolTip(plainToolTip(presentPortsText(m_link->presentPorts())));
+        else if (watched == m_ui.statusLabel)
+            m_ui.statusLabel->setToolTip(portToolTip());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // The link keeps running while the question is open; the port is looked at afterwards.
+    if (m_options.askExit(this) != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    m_link->stop(); // closes the port; nothing more is sent
+    event->accept();
+}
+
+QMessageBox::StandardButton MainWindow::askExitQuestion(QWidget *parent)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Exit Dialog"),
+                    QStringLiteral("Do you want to close/exit App ?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.setTextFormat(Qt::PlainText);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void MainWindow::endProcess(int exitCode)
+{
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}

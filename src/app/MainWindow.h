@@ -1,0 +1,66 @@
+#pragma once
+
+#include "link/ControllerLink.h"
+#include "settings/SettingsRecord.h"
+#include "ui/MainWindowUi.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+#include <functional>
+
+// The operator window. It joins the settings file, the boxes and the link (load, apply, save),
+// maps the link's signals to colours and texts, and clicks to link calls.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    using ExitQuestion = std::function<QMessageBox::StandardButton(QWidget *parent)>;
+    using ProgramEnd = std::function<void(int exitCode)>;
+
+    static constexpr int fatalExitCode = 3;
+
+    struct Options
+    {
+        QString exeDir;  // where the settings file lives
+        QString exeName; // names the settings file and the caption
+        ExitQuestion askExit = askExitQuestion; // the seam for the modal question
+        ProgramEnd endProgram = endProcess;     // never returns in the program itself
+    };
+
+    // The link (and its port) must outlive the window.
+    MainWindow(ControllerLink *link, Options options, QWidget *parent = nullptr);
+
+    // Sets the caption and starts the link with the settings file's values.
+    void load();
+    void startLink();
+    void saveSettings();
+
+    // The window's name, shown on the device line when the controller answers.
+    static QString windowName() { return QStringLiteral("Quorvane"); }
+
+    const MainWindowUi &ui() const { return m_ui; }
+    const SettingsRecord &settings() const { return m_settings; }
+    const QString &settingsPath() const { return m_settingsPath; }
+
+    static QMessageBox::StandardButton askExitQuestion(QWidget *parent);
+    [[noreturn]] static void endProcess(int exitCode);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void loadSettings();
+    void applySettings();
+    void showStatus(ControllerLink::Status status, const QString &text);
+    void showOutput(int output, bool on);
+    void showConnected();
+    QString portToolTip() const;
+
+    MainWindowUi m_ui;
+    ControllerLink *m_link;
+    Options m_options;
+    SettingsRecord m_settings;
+    QString m_settingsPath;
+};

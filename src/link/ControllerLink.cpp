@@ -1,0 +1,207 @@
+#include "ControllerLink.h"
+
+#include "Frames.h"
+
+#include <algorithm>
+
+using namespace PortErrors;
+using std::chrono::milliseconds;
+
+LinkTimings LinkTimings::scaled(double factor) const
+{
+    const auto scale = [factor](milliseconds ms) {
+        return milliseconds(qRound64(double(ms.count()) * factor));
+    };
+    return {scale(retry), scale(replyTimeout), scale(queryDelay), scale(fatalDelay)};
+}
+
+ControllerLink::ControllerLink(SerialPort *port, LinkTimings timings, QObject *parent)
+    : QObject(parent), m_port(port), m_timings(timings)
+{
+    m_retryTimer.setTimerType(Qt::PreciseTimer);
+    m_retryTimer.setInterval(m_timings.retry);
+    m_replyTimeout.setTimerType(Qt::PreciseTimer);
+    m_replyTimeout.setSingleShot(true);
+    m_replyTimeout.setInterval(m_timings.replyTimeout);
+    m_fatalTimer.setTimerType(Qt::PreciseTimer);
+    m_fatalTimer.setSingleShot(true);
+    m_fatalTimer.setInterval(m_timings.fatalDelay);
+
+    connect(&m_retryTimer, &QTimer::timeout, this, &ControllerLink::attemptConnection);
+    connect(&m_replyTimeout, &QTimer::timeout, this, &ControllerLink::onReplyTimeout);
+    connect(&m_fatalTimer, &QTimer::timeout, this, [this] {
+        stop();
+        emit fatalEnd();
+    });
+    connect(m_port, &SerialPort::received, this, &ControllerLink::onReceived);
+    connect(m_port, &SerialPort::deviceLost, this, &ControllerLink::onDeviceLost);
+}
+
+void ControllerLink::start(const LinkSettings &settings)
+{
+    m_port->close();
+    m_settings = settings;
+    m_handshakeAnswer = Frames::handshakeAnswer(settings.deviceId);
+    for (int n = 1; n <= Frames::maxOutputs; ++n) {
+        m_stateLines[2 * (n - 1)] = Frames::outputStateLine(settings.deviceId, n, true);
+        m_stateLines[2 * (n - 1) + 1] = Frames::outputStateLine(settings.deviceId, n, false);
+    }
+    m_replyPrefix = u"COM:" + QString::number(settings.portNumber) + u" Baud:" +
+                    settings.baudText + u" COM data: ";
+    m_portFailure = {};
+    setStatus(Status::Searching, QStringLiteral("Status:"));
+    m_retryTimer.start();
+}
+
+void ControllerLink::stop()
+{
+    ++m_run;
+    m_retryTimer.stop();
+    m_replyTimeout.stop();
+    m_fatalTimer.stop();
+    m_port->close();
+}
+
+// One connection attempt. A failing step ends it; the next tick tries again.
+void ControllerLink::attemptConnection()
+{
+    const auto lineSettings = LineSettings::parse(m_settings.baudText + u",n,8,1");
+    if (!lineSettings) {
+        showPortFailure({InvalidPropertyValue, u"the bit rate \"" + m_settings.baudText +
+                                                   u"\" is not a whole number"});
+        return;
+    }
+    setStatus(Status::Searching, QStringLiteral("Searching for Vantrelo uC code..."));
+    armReplyTimeout();
+    if (!m_port->isOpen()) {
+        if (const PortError error = m_port->open(m_settings.portNumber, *lineSettings)) {
+            showPortFailure(error);
+            return;
+        }
+    }
+    if (const PortError error = m_port->write(Frames::handshake(m_settings.deviceId))) {
+        showPortFailure(error);
+        return;
+    }
+    m_portFailure = {};
+}
+
+void ControllerLink::showPortFailure(const PortError &error)
+{
+    m_portFailure = error;
+    switch (error.number) {
+    case InvalidPortNumber: setStatus(Status::Failed, QStringLiteral("Invalid Port Number!")); break;
+    case PortAlreadyOpen: setStatus(Status::Failed, QStringLiteral("Port already open!")); break;
+    default: setStatus(Status::Failed, u"COM Port comm-error! " + QString::number(error.number));
+    }
+}
+
+void ControllerLink::onReplyTimeout()
+{
+    setStatus(Status::Failed, QStringLiteral("No response!"));
+}
+
+void ControllerLink::armReplyTimeout()
+{
+    // Arming a running time-out keeps its deadline: repeated handshakes do not postpone it.
+    if (!m_replyTimeout.isActive())
+        m_replyTimeout.start();
+}
+
+void ControllerLink::onReceived(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        if (const auto line = m_assembler.push(c))
+            handleLine(QString::fromLatin1(*line));
+    }
+}
+
+void ControllerLink::onDeviceLost(const PortError &error)
+{
+    // While searching, the next attempt opens the port again when the device is back.
+    m_portFailure = error;
+}
+
+// Every line counts as the controller's answer and is shown; lines are recognised by
+// comparing them whole with the texts built from the identifier.
+void ControllerLink::handleLine(const QString &line)
+{
+    m_replyTimeout.stop();
+    if (line == m_handshakeAnswer) {
+        m_retryTimer.stop();
+        setStatus(Status::Connected, m_replyPrefix + line);
+        emit connected();
+        queryStates(); // a later handshake answer queries again
+        return;
+    }
+    const auto match = std::find(m_stateLines.begin(), m_stateLines.end(), line);
+    if (match == m_stateLines.end()) {
+        setStatus(Status::Reply, m_replyPrefix + line);
+        return;
+    }
+    const auto index = std::distance(m_stateLines.begin(), match);
+    const int output = static_cast<int>(index / 2) + 1;
+    const bool on = index % 2 == 0;
+    if (output > outputCount) {
+        // A report for an output the window has no place for.
+        setStatus(Status::Reply, QStringLiteral("???"));
+        return;
+    }
+    setStatus(Status::Reply, m_replyPrefix + line);
+    m_outputs[static_cast<size_t>(output - 1)] = on;
+    emit outputReported(output, on);
+}
+
+// The reply time-out counts from the handshake answer; lines and clicks that come during the
+// delay are handled before the query goes out.
+void ControllerLink::queryStates()
+{
+    armReplyTimeout();
+    // One millisecond more: strictly later than the delay, even when the timer fires on it.
+    QTimer::singleShot(m_timings.queryDelay + milliseconds(1), Qt::PreciseTimer, this,
+                       [this, run = m_run] {
+                           if (run == m_run)
+                               send(Frames::stateQuery(m_settings.deviceId));
+                       });
+}
+
+std::optional<bool> ControllerLink::outputState(int output) const
+{
+    if (output < 1 || output > outputCount)
+        return std::nullopt;
+    return m_outputs[static_cast<size_t>(output - 1)];
+}
+
+void ControllerLink::toggleOutput(int output)
+{
+    if (output < 1 || output > outputCount)
+        return;
+    const bool on = outputState(output).value_or(false);
+    send(Frames::output(m_settings.deviceId, output, !on));
+}
+
+void ControllerLink::switchAllOutputs(bool on)
+{
+    send(Frames::allOutputs(m_settings.deviceId, on));
+}
+
+void ControllerLink::send(const QByteArray &frame)
+{
+    if (const PortError error = m_port->write(frame))
+        failFatally(error.number);
+}
+
+void ControllerLink::failFatally(int errorNumber)
+{
+    m_failed = true;
+    // The colour stays; ticks and lines during the delay may still replace the text.
+    setStatus(m_status, u"COM Port communication error! Close App! " + QString::number(errorNumber));
+    m_fatalTimer.start(); // a later failure restarts the delay
+}
+
+void ControllerLink::setStatus(Status status, const QString &text)
+{
+    m_status = status;
+    m_statusText = text;
+    emit statusChanged(status, text);
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "LineAssembler.h"
+#include "serial/SerialPort.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <chrono>
+#include <optional>
+
+// The link's rhythm.
+struct LinkTimings
+{
+    std::chrono::milliseconds retry{2000};        // one connection attempt per tick while searching
+    std::chrono::milliseconds replyTimeout{5000}; // after a handshake or a state query
+    std::chrono::milliseconds queryDelay{200};    // from the handshake answer to the state query
+    std::chrono::milliseconds fatalDelay{3000};   // from a failed command to the program's end
+
+    // The same rhythm at another speed; tests run it at a small scale.
+    LinkTimings scaled(double factor) const;
+};
+
+// What the link needs of the operator's settings.
+struct LinkSettings
+{
+    int portNumber = 1;
+    QString baudText = QStringLiteral("9600");
+    QString deviceId; // prefixes every frame, both ways; may be empty
+};
+
+// The link with the controller, without widgets. It owns the port's use, the line assembly,
+// the timers and the output states the controller last reported.
+//
+// Searching: every `retry` one connection attempt opens the port if it is closed and sends the
+// handshake; the first handshake and every state query arm the reply time-out, which is not
+// postponed by arming it again. Connected: the controller's handshake answer stops the search
+// and the state of all outputs is queried `queryDelay` later. Output commands only send: the
+// states change when the controller reports them. A command that cannot be written is fatal:
+// the failure is shown and `fatalEnd` follows `fatalDelay` after the latest such failure.
+class ControllerLink : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Status {
+        Idle,      // not started yet
+        Searching, // starting, or an attempt under way
+        Failed,    // the port failed, or no answer came in time
+        Reply,     // a line arrived
+        Connected, // the controller answered the handshake
+    };
+    Q_ENUM(Status)
+
+    // Outputs 1 to 4 have a place in the window; the controller may report up to 16.
+    static constexpr int outputCount = 4;
+
+    explicit ControllerLink(SerialPort *port, LinkTimings timings = {}, QObject *parent = nullptr);
+
+    // A link start: closes the port if it is open and searches with these settings; the
+    // first attempt follows one retry interval later. Output states are kept.
+    void start(const LinkSettings &settings);
+    // Closes the port and stops every timer: nothing more is sent.
+    void stop();
+
+    // Output n (1 to outputCount): switches it on unless the controller reported it on.
+    void toggleOutput(int output);
+    void switchAllOutputs(bool on);
+
+    Status status() const { return m_status; }
+    const QString &statusText() const { return m_statusText; }
+    // As last reported by the controller; nothing when it has not reported the output yet.
+    std::optional<bool> outputState(int output) const;
+    bool isSearching() const { return m_retryTimer.isActive(); }
+    bool isAwaitingReply() const { return m_replyTimeout.isActive(); }
+    // A command failed: the program is ending.
+    bool hasFailed() const { return m_failed; }
+    const LinkSettings &settings() const { return m_settings; }
+
+    // For the operator's tooltips: the last attempt's failure or the lost device (number 0
+    // when the port is in order), where the port number leads, and the ports present.
+    const PortError &portFailure() const { return m_portFailure; }
+    QString portDescription() const { return m_port->describePort(m_settings.portNumber); }
+    QStringList presentPorts() const { return m_port->presentPorts(); }
+
+signals:
+    void statusChanged(ControllerLink::Status status, const QString &text);
+    void outputReported(int output, bool on);
+    // The controller answered the handshake: the outputs can be switched.
+    void connected();
+    // A command failed fatalDelay ago; the program must end now.
+    void fatalEnd();
+
+private:
+    void attemptConnection();
+    void onReplyTimeout();
+    void onReceived(const QByteArray &bytes);
+    void onDeviceLost(const PortError &error);
+    void handleLine(const QString &line);
+    void queryStates();
+    void send(const QByteArray &frame);
+    void failFatally(int errorNumber);
+    void showPortFailure(const PortError &error);
+    void armReplyTimeout();
+    void setStatus(Status status, const QString &text);
+
+    SerialPort *m_port;
+    LinkTimings m_timings;
+    LinkSettings m_settings;
+    // The lines the controller may send, built from the identifier at each start.
+    QString m_handshakeAnswer;
+    std::array<QString, 2 * 16> m_stateLines; // output 1 on, 1 off, 2 on, ... 16 off
+    QString m_replyPrefix;                    // "COM:<port> Baud:<baud> COM data: "
+
+    LineAssembler m_assembler;
+    std::array<std::optional<bool>, outputCount> m_outputs{};
+    Status m_status = Status::Idle;
+    QString m_statusText;
+    PortError m_portFailure;
+    bool m_failed = false;
+    unsigned m_run = 0; // counts stops: a state query scheduled before one is not sent
+
+    QTimer m_retryTimer;
+    QTimer m_replyTimeout;
+    QTimer m_fatalTimer;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+// A port without a device: it keeps what is written, lets a test feed received bytes, and
+// fails on request with a chosen number.
+
+#include "serial/SerialPort.h"
+
+struct FakeSerialPort : SerialPort
+{
+    PortError open(int portNumber, const LineSettings &settings) override
+    {
+        if (m_open)
+            return {PortErrors::PortAlreadyOpen, QStringLiteral("already open")};
+        if (failOpenWith)
+            return {failOpenWith, QStringLiteral("COM%1: refused").arg(portNumber)};
+        m_open = true;
+        opened << std::make_pair(portNumber, settings);
+        return {};
+    }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    PortError write(const QByteArray &bytes) override
+    {
+        if (!m_open)
+            return {PortErrors::PortNotOpen, QStringLiteral("the port is not open")};
+        if (failWriteWith)
+            return {failWriteWith, QStringLiteral("write refused")};
+        written << bytes;
+        return {};
+    }
+    QString describePort(int portNumber) const override
+    {
+        return QStringLiteral("COM%1 -> %2").arg(portNumber).arg(device);
+    }
+    QStringList presentPorts() const override { return ports; }
+
+    void receive(const QByteArray &bytes) { emit received(bytes); }
+    void loseDevice()
+    {
+        m_open = false;
+        emit deviceLost({PortErrors::ReadFailed, describePort(1) + QStringLiteral(": gone")});
+    }
+
+    QString device = QStringLiteral("/dev/fake0");
+    QStringList ports = {QStringLiteral("COM1 = /dev/fake0")};
+    int failOpenWith = 0;
+    int failWriteWith = 0;
+    QList<std::pair<int, LineSettings>> opened;
+    QList<QByteArray> written;
+
+private:
+    bool m_open = false;
+};
