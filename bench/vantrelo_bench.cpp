@@ -257,8 +257,8 @@ int fatal()
     const double cpu0 = processCpu();
     QElapsedTimer wall;
     wall.start();
-    rig.window.saveSettings();          // Save closes the port ...
-    rig.link.switchAllOutputs(true);    // ... so this command fails: the 3 s wait, then the end
+    rig.window.saveSettings();       // Save closes the port ...
+    rig.link.switchAllOutputs(true); // ... so this command fails: the 3 s wait, then the end
     runUntil([&] { return rig.ended; }, 10000);
     report("fatal_wait_duration", double(wall.elapsed()), "ms");
     report("fatal_wait_cpu", (processCpu() - cpu0) * 1000.0, "ms");
@@ -268,7 +268,8 @@ int fatal()
 int callgrind(long lines)
 {
     FakeSerialPort port;
-    ControllerLink link(&port, {milliseconds(10), milliseconds(5000), milliseconds(0), milliseconds(0)});
+    ControllerLink link(&port,
+                        {milliseconds(10), milliseconds(5000), milliseconds(0), milliseconds(0)});
     QTemporaryDir dir;
     MainWindow window(&link, {dir.path(), QStringLiteral("bench")});
     window.load();
@@ -313,6 +314,7 @@ int main(int argc, char *argv[])
         return fatal();
     if (mode == u"callgrind")
         return callgrind(n > 0 ? n : 20000);
-    std::fprintf(stderr, "usage: vantrelo_bench throughput|rate|latency|idle|fatal|callgrind [n]\n");
+    std::fprintf(stderr,
+                 "usage: vantrelo_bench throughput|rate|latency|idle|fatal|callgrind [n]\n");
     return 2;
 }

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = QString::fromLatin1(bytes);
     if (const auto v = convertToInt16(text); v && (*v < -32768 || *v > 32767))
         std::abort();
-    if (const auto s = LineSettings::parse(text); s && (s->baud <= 0 || s->dataBits < 5 || s->dataBits > 8))
+    if (const auto s = LineSettings::parse(text);
+        s && (s->baud <= 0 || s->dataBits < 5 || s->dataBits > 8))
         std::abort();
     return 0;
 }

@@ -30,9 +30,13 @@ struct WindowRig
     QString statusText() const { return ui().statusLabel->text(); }
     ColourWord statusColour() const { return ui().statusLabel->backColour(); }
     QString iniPath() const { return window.settingsPath(); }
-    static void type(const QLineEdit *box, const QString &text) { const_cast<QLineEdit *>(box)->setText(text); }
+    static void type(const QLineEdit *box, const QString &text)
+    {
+        const_cast<QLineEdit *>(box)->setText(text);
+    }
 
-    void writeIni(const QByteArray &bytes, const QString &name = QStringLiteral("vantrelo.ini")) const
+    void writeIni(const QByteArray &bytes,
+                  const QString &name = QStringLiteral("vantrelo.ini")) const
     {
         QFile f(dir.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -47,7 +51,8 @@ struct WindowRig
     void connect(const QByteArray &id = {})
     {
         if (!QFile::exists(dir.filePath(QStringLiteral("vantrelo.ini"))))
-            writeIni("1,\"9600\",0,\"" + id + "\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n");
+            writeIni("1,\"9600\",0,\"" + id +
+                     "\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n");
         window.load();
         QTRY_VERIFY(!fake->written.isEmpty());
         fake->receive(id + "OK\r");

@@ -15,11 +15,16 @@ namespace {
 ColourWord statusColour(ControllerLink::Status status)
 {
     switch (status) {
-    case ControllerLink::Status::Idle: return Colours::ButtonFace;
-    case ControllerLink::Status::Searching: return Colours::StatusSearching;
-    case ControllerLink::Status::Failed: return Colours::StatusFailure;
-    case ControllerLink::Status::Reply: return Colours::StatusReply;
-    case ControllerLink::Status::Connected: return Colours::StatusConnected;
+    case ControllerLink::Status::Idle:
+        return Colours::ButtonFace;
+    case ControllerLink::Status::Searching:
+        return Colours::StatusSearching;
+    case ControllerLink::Status::Failed:
+        return Colours::StatusFailure;
+    case ControllerLink::Status::Reply:
+        return Colours::StatusReply;
+    case ControllerLink::Status::Connected:
+        return Colours::StatusConnected;
     }
     return Colours::ButtonFace;
 }
@@ -48,8 +53,10 @@ MainWindow::MainWindow(ControllerLink *link, Options options, QWidget *parent)
     for (int i = 0; i < MainWindowUi::outputCount; ++i)
         connect(m_ui.outputButtons[i], &QPushButton::clicked, m_link,
                 [this, i] { m_link->toggleOutput(i + 1); });
-    connect(m_ui.allOnButton, &QPushButton::clicked, m_link, [this] { m_link->switchAllOutputs(true); });
-    connect(m_ui.allOffButton, &QPushButton::clicked, m_link, [this] { m_link->switchAllOutputs(false); });
+    connect(m_ui.allOnButton, &QPushButton::clicked, m_link,
+            [this] { m_link->switchAllOutputs(true); });
+    connect(m_ui.allOffButton, &QPushButton::clicked, m_link,
+            [this] { m_link->switchAllOutputs(false); });
     connect(m_ui.saveButton, &QPushButton::clicked, this, &MainWindow::saveSettings);
     connect(m_ui.helpButton, &QPushButton::clicked, m_ui.helpPanel, &QWidget::show);
     connect(m_ui.closeHelpButton, &QPushButton::clicked, m_ui.helpPanel, &QWidget::hide);
@@ -99,9 +106,10 @@ void MainWindow::saveSettings()
     const auto port = convertToInt16(m_ui.portEdit->text());
     const auto sampleTime = convertToInt16(m_ui.sampleTimeEdit->text());
     if (!port || !sampleTime) {
-        showStatus(ControllerLink::Status::Failed,
-                   QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.")
-                       .arg(!port ? QStringLiteral("COM") : QStringLiteral("STime")));
+        showStatus(
+            ControllerLink::Status::Failed,
+            QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.")
+                .arg(!port ? QStringLiteral("COM") : QStringLiteral("STime")));
         return;
     }
 

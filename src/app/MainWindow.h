@@ -22,8 +22,8 @@ public:
 
     struct Options
     {
-        QString exeDir;  // where the settings file lives
-        QString exeName; // names the settings file and the caption
+        QString exeDir;                         // where the settings file lives
+        QString exeName;                        // names the settings file and the caption
         ExitQuestion askExit = askExitQuestion; // the seam for the modal question
         ProgramEnd endProgram = endProcess;     // never returns in the program itself
     };

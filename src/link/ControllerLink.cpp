@@ -46,8 +46,8 @@ void ControllerLink::start(const LinkSettings &settings)
         m_stateLines[2 * (n - 1)] = Frames::outputStateLine(settings.deviceId, n, true);
         m_stateLines[2 * (n - 1) + 1] = Frames::outputStateLine(settings.deviceId, n, false);
     }
-    m_replyPrefix = u"COM:" + QString::number(settings.portNumber) + u" Baud:" +
-                    settings.baudText + u" COM data: ";
+    m_replyPrefix = u"COM:" + QString::number(settings.portNumber) + u" Baud:" + settings.baudText +
+                    u" COM data: ";
     m_portFailure = {};
     setStatus(Status::Searching, QStringLiteral("Status:"));
     m_retryTimer.start();
@@ -67,8 +67,8 @@ void ControllerLink::attemptConnection()
 {
     const auto lineSettings = LineSettings::parse(m_settings.baudText + u",n,8,1");
     if (!lineSettings) {
-        showPortFailure({InvalidPropertyValue, u"the bit rate \"" + m_settings.baudText +
-                                                   u"\" is not a whole number"});
+        showPortFailure({InvalidPropertyValue,
+                         u"the bit rate \"" + m_settings.baudText + u"\" is not a whole number"});
         return;
     }
     setStatus(Status::Searching, QStringLiteral("Searching for Vantrelo uC code..."));
@@ -90,9 +90,14 @@ void ControllerLink::showPortFailure(const PortError &error)
 {
     m_portFailure = error;
     switch (error.number) {
-    case InvalidPortNumber: setStatus(Status::Failed, QStringLiteral("Invalid Port Number!")); break;
-    case PortAlreadyOpen: setStatus(Status::Failed, QStringLiteral("Port already open!")); break;
-    default: setStatus(Status::Failed, u"COM Port comm-error! " + QString::number(error.number));
+    case InvalidPortNumber:
+        setStatus(Status::Failed, QStringLiteral("Invalid Port Number!"));
+        break;
+    case PortAlreadyOpen:
+        setStatus(Status::Failed, QStringLiteral("Port already open!"));
+        break;
+    default:
+        setStatus(Status::Failed, u"COM Port comm-error! " + QString::number(error.number));
     }
 }
 
@@ -195,7 +200,8 @@ void ControllerLink::failFatally(int errorNumber)
 {
     m_failed = true;
     // The colour stays; ticks and lines during the delay may still replace the text.
-    setStatus(m_status, u"COM Port communication error! Close App! " + QString::number(errorNumber));
+    setStatus(m_status,
+              u"COM Port communication error! Close App! " + QString::number(errorNumber));
     m_fatalTimer.start(); // a later failure restarts the delay
 }
 

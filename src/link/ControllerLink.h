@@ -43,7 +43,8 @@ class ControllerLink : public QObject
 {
     Q_OBJECT
 public:
-    enum class Status {
+    enum class Status
+    {
         Idle,      // not started yet
         Searching, // starting, or an attempt under way
         Failed,    // the port failed, or no answer came in time

@@ -23,12 +23,23 @@ std::optional<LineSettings> LineSettings::parse(const QString &text)
     if (items[1].size() != 1)
         return std::nullopt;
     switch (items[1].at(0).toUpper().unicode()) {
-    case u'N': s.parity = Parity::None; break;
-    case u'E': s.parity = Parity::Even; break;
-    case u'O': s.parity = Parity::Odd; break;
-    case u'M': s.parity = Parity::Mark; break;
-    case u'S': s.parity = Parity::Space; break;
-    default: return std::nullopt;
+    case u'N':
+        s.parity = Parity::None;
+        break;
+    case u'E':
+        s.parity = Parity::Even;
+        break;
+    case u'O':
+        s.parity = Parity::Odd;
+        break;
+    case u'M':
+        s.parity = Parity::Mark;
+        break;
+    case u'S':
+        s.parity = Parity::Space;
+        break;
+    default:
+        return std::nullopt;
     }
 
     if (items[2].size() != 1 || items[2].at(0) < u'5' || items[2].at(0) > u'8')

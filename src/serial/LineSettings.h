@@ -9,8 +9,20 @@
 // stop bits; the baud a positive whole number.
 struct LineSettings
 {
-    enum class Parity { None, Even, Odd, Mark, Space };
-    enum class StopBits { One, OneAndHalf, Two };
+    enum class Parity
+    {
+        None,
+        Even,
+        Odd,
+        Mark,
+        Space
+    };
+    enum class StopBits
+    {
+        One,
+        OneAndHalf,
+        Two
+    };
 
     qint32 baud = 9600;
     Parity parity = Parity::None;

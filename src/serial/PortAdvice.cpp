@@ -17,16 +17,17 @@ QString portAdvice(int errorNumber, const QString &detail, const QStringList &pr
         text += u'\n';
     switch (errorNumber) {
     case PortErrors::PermissionDenied:
-        return text + QStringLiteral(
-                          "Permission denied: add your user to the dialout group\n"
-                          "(sudo usermod -aG dialout $USER), then log out and in again.");
+        return text +
+               QStringLiteral("Permission denied: add your user to the dialout group\n"
+                              "(sudo usermod -aG dialout $USER), then log out and in again.");
     case PortErrors::PortAlreadyOpen:
         return text + QStringLiteral(
                           "The port is held by another program (a terminal program, ModemManager,\n"
                           "another copy of Vantrelo). Close it; the next attempt opens the port.");
     case PortErrors::ReadFailed:
-        return text + QStringLiteral("The device went away (unplugged, or its driver failed). Plug it in\n"
-                                     "again and press Save to search for the controller.");
+        return text +
+               QStringLiteral("The device went away (unplugged, or its driver failed). Plug it in\n"
+                              "again and press Save to search for the controller.");
     case PortErrors::InvalidPortNumber:
         return text + u"No such device. " + presentPortsText(presentPorts);
     default:

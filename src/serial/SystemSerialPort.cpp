@@ -17,11 +17,16 @@ namespace {
 QSerialPort::Parity toQt(LineSettings::Parity p)
 {
     switch (p) {
-    case LineSettings::Parity::None: return QSerialPort::NoParity;
-    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
-    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
-    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
-    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None:
+        return QSerialPort::NoParity;
+    case LineSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
     }
     return QSerialPort::NoParity;
 }
@@ -29,9 +34,12 @@ QSerialPort::Parity toQt(LineSettings::Parity p)
 QSerialPort::StopBits toQt(LineSettings::StopBits s)
 {
     switch (s) {
-    case LineSettings::StopBits::One: return QSerialPort::OneStop;
-    case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
-    case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        return QSerialPort::OneStop;
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
     }
     return QSerialPort::OneStop;
 }
@@ -91,13 +99,17 @@ PortError SystemSerialPort::open(int portNumber, const LineSettings &settings)
         const PortError refused = failure(OpenFailed, m_port.errorString(), portNumber);
         m_port.clearError();
         switch (error) {
-        case QSerialPort::DeviceNotFoundError: return {InvalidPortNumber, refused.detail};
+        case QSerialPort::DeviceNotFoundError:
+            return {InvalidPortNumber, refused.detail};
         // Access was checked above, so a refusal now means another program holds the port
         // (its lock file, or an exclusive open).
         case QSerialPort::PermissionError:
-        case QSerialPort::OpenError: return {PortAlreadyOpen, refused.detail};
-        case QSerialPort::UnsupportedOperationError: return {LineSettingsRefused, refused.detail};
-        default: return refused;
+        case QSerialPort::OpenError:
+            return {PortAlreadyOpen, refused.detail};
+        case QSerialPort::UnsupportedOperationError:
+            return {LineSettingsRefused, refused.detail};
+        default:
+            return refused;
         }
     }
     m_portNumber = portNumber;
@@ -147,10 +159,9 @@ void SystemSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
 
 PortMap::Resolution SystemSerialPort::resolve(int portNumber) const
 {
-    const QString link =
-        m_comLinkFolder.isEmpty()
-            ? QString()
-            : QDir(m_comLinkFolder).filePath(u"COM" + QString::number(portNumber));
+    const QString link = m_comLinkFolder.isEmpty()
+                             ? QString()
+                             : QDir(m_comLinkFolder).filePath(u"COM" + QString::number(portNumber));
     QStringList present;
     // Listing the system's devices is only needed when there is no COM<n> entry.
     if (link.isEmpty() || !(QFileInfo(link).exists() || QFileInfo(link).isSymLink()))
@@ -180,9 +191,10 @@ QStringList SystemSerialPort::presentPorts() const
     QList<int> linked;
 #ifndef Q_OS_WIN
     if (!m_comLinkFolder.isEmpty()) {
-        const QFileInfoList entries = QDir(m_comLinkFolder)
-                                          .entryInfoList({QStringLiteral("COM*")},
-                                                         QDir::AllEntries | QDir::System, QDir::Name);
+        const QFileInfoList entries =
+            QDir(m_comLinkFolder)
+                .entryInfoList({QStringLiteral("COM*")}, QDir::AllEntries | QDir::System,
+                               QDir::Name);
         for (const QFileInfo &entry : entries) {
             bool ok = false;
             const int n = entry.fileName().mid(3).toInt(&ok);

@@ -16,7 +16,7 @@ std::optional<qint16> convertToInt16(const QString &text)
             return std::nullopt; // far outside the range already
     }
 
-    int firstFraction = -1;  // the first digit after the point
+    int firstFraction = -1;   // the first digit after the point
     bool restNonZero = false; // any non-zero digit after the first
     if (i < t.size() && t[i] == u'.') {
         ++i;

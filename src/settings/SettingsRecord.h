@@ -14,8 +14,9 @@ struct SettingsRecord
     QString baudText = QStringLiteral("9600");
     qint16 sampleTime = 0; // kept, shown and saved; nothing else uses it
     QString deviceId;      // may be empty
-    std::array<QString, outputCount> outputNames = {QStringLiteral("MyOut1"), QStringLiteral("MyOut2"),
-                                                    QStringLiteral("MyOut3"), QStringLiteral("MyOut4")};
+    std::array<QString, outputCount> outputNames = {
+        QStringLiteral("MyOut1"), QStringLiteral("MyOut2"), QStringLiteral("MyOut3"),
+        QStringLiteral("MyOut4")};
 
     friend bool operator==(const SettingsRecord &, const SettingsRecord &) = default;
 };

@@ -31,8 +31,8 @@ QString plainToolTip(const QString &text)
 {
     if (text.isEmpty())
         return {};
-    return u"<p style='white-space:pre'>" + text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br/>")) +
-           u"</p>";
+    return u"<p style='white-space:pre'>" +
+           text.toHtmlEscaped().replace(u'\n', QStringLiteral("<br/>")) + u"</p>";
 }
 
 ColourButton::ColourButton(const QString &caption, ColourWord back, QWidget *parent)
@@ -66,8 +66,8 @@ void ColourButton::paintEvent(QPaintEvent *)
     drawEdge(p, r.adjusted(0, 0, -1, -1), palette(), isDown());
 
     const QRect textRect = r.adjusted(4, 3, -4, -3).translated(isDown() ? 1 : 0, isDown() ? 1 : 0);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                             QPalette::ButtonText));
+    p.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     p.setFont(font());
     p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, m_caption);
 

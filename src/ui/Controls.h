@@ -58,7 +58,8 @@ class ColourFrame : public QWidget
 {
     Q_OBJECT
 public:
-    ColourFrame(const QString &caption, ColourWord back, ColourWord fore, QWidget *parent = nullptr);
+    ColourFrame(const QString &caption, ColourWord back, ColourWord fore,
+                QWidget *parent = nullptr);
 
     QString caption() const { return m_caption; }
     ColourWord backColour() const { return m_back; }

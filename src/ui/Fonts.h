@@ -8,8 +8,21 @@
 // same device-independent pixels.
 namespace Fonts {
 QFont face(double points, bool bold);
-inline QFont standard() { return face(8.25, false); }     // "MS Sans Serif" 8.25
-inline QFont largeBold() { return face(9.75, true); }     // "MS Sans Serif" 9.75 bold
-inline QFont largeRegular() { return face(9.75, false); } // "MS Sans Serif" 9.75
-inline QFont status() { return face(8.25, false); }       // "Arial" 8.25
+// "MS Sans Serif" 8.25, "MS Sans Serif" 9.75 bold and regular, "Arial" 8.25.
+inline QFont standard()
+{
+    return face(8.25, false);
+}
+inline QFont largeBold()
+{
+    return face(9.75, true);
+}
+inline QFont largeRegular()
+{
+    return face(9.75, false);
+}
+inline QFont status()
+{
+    return face(8.25, false);
+}
 } // namespace Fonts

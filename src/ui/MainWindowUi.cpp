@@ -61,7 +61,8 @@ void MainWindowUi::setupUi(QWidget *window)
     window->setAutoFillBackground(true);
 
     // The status line and the device line.
-    statusLabel = new ColourLabel(QStringLiteral("---"), Colours::ButtonFace, Colours::ButtonText, window);
+    statusLabel =
+        new ColourLabel(QStringLiteral("---"), Colours::ButtonFace, Colours::ButtonText, window);
     statusLabel->setGeometry(twips(120, 840, 7575, 285));
     statusLabel->setFont(Fonts::status());
     statusLabel->setAlignment(Qt::AlignCenter);
@@ -81,7 +82,8 @@ void MainWindowUi::setupUi(QWidget *window)
         const int left = 105 + 1890 * i;
         outputButtons[i] = button(outputsFrame, u"Out" + QString::number(i + 1), Colours::OutputOff,
                                   twips(left, 315, 1695, 645), Fonts::largeBold());
-        outputNameEdits[i] = textBox(outputsFrame, QStringLiteral("Text2"), twips(left, 1050, 1695, 285));
+        outputNameEdits[i] =
+            textBox(outputsFrame, QStringLiteral("Text2"), twips(left, 1050, 1695, 285));
     }
     allOnButton = button(outputsFrame, QStringLiteral("All Outputs=ON"), 0x008000,
                          twips(105, 1680, 3585, 750), Fonts::largeBold());
@@ -96,7 +98,8 @@ void MainWindowUi::setupUi(QWidget *window)
                         twips(120, 3960, 540, 285), Fonts::standard());
 
     // The settings strip.
-    settingsFrame = new ColourFrame(settingsCaption(), Colours::ButtonFace, Colours::ButtonText, window);
+    settingsFrame =
+        new ColourFrame(settingsCaption(), Colours::ButtonFace, Colours::ButtonText, window);
     settingsFrame->setGeometry(twips(120, 120, 6045, 645));
     opt2Edit = textBox(settingsFrame, QString(), twips(3840, 240, 615, 285));
     opt1Edit = textBox(settingsFrame, QString(), twips(3120, 240, 615, 285));
@@ -121,20 +124,23 @@ void MainWindowUi::setupUi(QWidget *window)
     helpTextEdit->setFont(Fonts::standard());
     helpTextEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     helpTextEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    helpTextEdit->setPlainText(QString(helpText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    helpTextEdit->setPlainText(
+        QString(helpText()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     helpTextEdit->setTabChangesFocus(true);
     setTextBoxColours(helpTextEdit);
     stack({closeHelpButton, helpTextEdit});
     helpPanel->hide();
 
-    stack({helpPanel, saveButton, settingsFrame, helpButton, outputsFrame, deviceLabel, statusLabel});
+    stack(
+        {helpPanel, saveButton, settingsFrame, helpButton, outputsFrame, deviceLabel, statusLabel});
 
     // The tab order as designed; labels and frames take no focus.
     const QList<QWidget *> tabOrder = {
-        outputButtons[0], outputButtons[1], outputButtons[2], outputButtons[3], allOffButton,
-        allOnButton, helpButton, helpTextEdit, closeHelpButton, portEdit, baudEdit, sampleTimeEdit,
-        deviceIdEdit, opt1Edit, outputNameEdits[0], outputNameEdits[1], outputNameEdits[2],
-        outputNameEdits[3], saveButton, opt2Edit};
+        outputButtons[0],   outputButtons[1],   outputButtons[2],   outputButtons[3],
+        allOffButton,       allOnButton,        helpButton,         helpTextEdit,
+        closeHelpButton,    portEdit,           baudEdit,           sampleTimeEdit,
+        deviceIdEdit,       opt1Edit,           outputNameEdits[0], outputNameEdits[1],
+        outputNameEdits[2], outputNameEdits[3], saveButton,         opt2Edit};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }

@@ -16,7 +16,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     SystemSerialPort port(args[2], [] { return QStringList(); });
-    const PortError error = port.open(args[3].toInt(), *LineSettings::parse(QStringLiteral("9600,N,8,1")));
+    const PortError error =
+        port.open(args[3].toInt(), *LineSettings::parse(QStringLiteral("9600,N,8,1")));
     std::printf("%d %s\n", error.number, qPrintable(error.detail));
     return 0;
 }

@@ -18,7 +18,10 @@ public:
     PtyPeer &operator=(const PtyPeer &) = delete;
 
     void write(const char *data, size_t size);
-    void write(const QByteArray &bytes) { write(bytes.constData(), static_cast<size_t>(bytes.size())); }
+    void write(const QByteArray &bytes)
+    {
+        write(bytes.constData(), static_cast<size_t>(bytes.size()));
+    }
     QByteArray received();
 
 private:

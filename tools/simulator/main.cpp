@@ -108,8 +108,8 @@ private:
     void flush()
     {
         while (!m_out.isEmpty()) {
-            const ssize_t n = ::write(m_pty.controllerFd(), m_out.constData(),
-                                      static_cast<size_t>(m_out.size()));
+            const ssize_t n =
+                ::write(m_pty.controllerFd(), m_out.constData(), static_cast<size_t>(m_out.size()));
             if (n > 0) {
                 m_out.remove(0, n);
                 continue;
@@ -138,22 +138,27 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("vantrelo-sim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Plays the output controller on a pseudo-terminal."));
+    parser.setApplicationDescription(
+        QStringLiteral("Plays the output controller on a pseudo-terminal."));
     parser.addHelpOption();
-    const QCommandLineOption linkOpt(QStringLiteral("link"),
-                                     QStringLiteral("Path of the link to create, e.g. build/demo/COM1."),
-                                     QStringLiteral("path"));
-    const QCommandLineOption idOpt(QStringLiteral("id"), QStringLiteral("Device identifier (may be empty)."),
+    const QCommandLineOption linkOpt(
+        QStringLiteral("link"), QStringLiteral("Path of the link to create, e.g. build/demo/COM1."),
+        QStringLiteral("path"));
+    const QCommandLineOption idOpt(QStringLiteral("id"),
+                                   QStringLiteral("Device identifier (may be empty)."),
                                    QStringLiteral("text"), QString());
-    const QCommandLineOption outputsOpt(QStringLiteral("outputs"), QStringLiteral("Number of outputs, 1 to 16."),
+    const QCommandLineOption outputsOpt(QStringLiteral("outputs"),
+                                        QStringLiteral("Number of outputs, 1 to 16."),
                                         QStringLiteral("n"), QStringLiteral("4"));
     const QCommandLineOption silentOpt(QStringLiteral("silent"), QStringLiteral("Never answer."));
     const QCommandLineOption delayOpt(QStringLiteral("delay"), QStringLiteral("Reply delay in ms."),
                                       QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption toggleOpt(QStringLiteral("toggle-every"),
-                                       QStringLiteral("Switch one output on its own every ms (round robin)."),
-                                       QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption lfOpt(QStringLiteral("lf"), QStringLiteral("End answers with CR LF instead of CR."));
+    const QCommandLineOption toggleOpt(
+        QStringLiteral("toggle-every"),
+        QStringLiteral("Switch one output on its own every ms (round robin)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption lfOpt(QStringLiteral("lf"),
+                                   QStringLiteral("End answers with CR LF instead of CR."));
     parser.addOptions({linkOpt, idOpt, outputsOpt, silentOpt, delayOpt, toggleOpt, lfOpt});
     parser.process(app);
 
