@@ -54,6 +54,33 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sim2.received().contains("1OA<CR>"), 3000);
         QTRY_COMPARE(rig.ui().outputButtons[0]->backColour(), Colours::OutputOff);
     }
+    void controllerVanishesWhileConnected()
+    {
+        QTemporaryDir dir;
+        auto sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1);
+        QVERIFY(sim->start());
+        WindowRig rig(portIn(dir), dir.path(), QStringLiteral("vantrelo"), 0.1);
+        rig.window.load();
+        QTRY_VERIFY_WITH_TIMEOUT(sim->received().contains("OA<CR>"), 3000);
+        sim->kill(); // the adapter is pulled: shown at once, on the failure colour
+        QTRY_COMPARE_WITH_TIMEOUT(rig.statusText(), QStringLiteral("COM Port comm-error! 8020"),
+                                  1000);
+        QCOMPARE(rig.statusColour(), Colours::StatusFailure);
+        const double before = TestSupport::cpuSeconds();
+        QTest::qWait(400);
+        QVERIFY2(TestSupport::cpuSeconds() - before < 0.1, "CPU spin after the device went away");
+        QVERIFY(rig.ui().outputsFrame->isEnabled() && !rig.link.isSearching());
+
+        sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1); // plugged in again
+        QVERIFY(sim->start());
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // searches again
+        QTRY_VERIFY_WITH_TIMEOUT(sim->received().contains("OA<CR>"), 3000);
+        sim->kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.port->isOpen(), 1000);
+        QTest::mouseClick(rig.ui().outputButtons[0], Qt::LeftButton); // the fatal path
+        QCOMPARE(rig.statusText(), QStringLiteral("COM Port communication error! Close App! 8018"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ends, QList<int>{MainWindow::fatalExitCode}, 2000);
+    }
     void unsolicitedReportsAndLineFeeds()
     {
         QTemporaryDir dir;

@@ -260,15 +260,21 @@ private slots:
         QVERIFY(!rig.port.isOpen() && !rig.link.isAwaitingReply() && rig.ends.isEmpty());
     }
 
-    void lostDeviceIsReopenedWhileSearching()
+    void lostDevice()
     {
         Rig rig(0.05);
         QTRY_COMPARE(rig.port.opened.size(), 1);
-        rig.port.loseDevice();
+        rig.port.loseDevice(); // while searching: the next attempt opens the port again
         QCOMPARE(rig.link.portFailure().number, ReadFailed);
-        QCOMPARE(rig.link.status(), Status::Searching); // nothing shown while searching
+        QCOMPARE(rig.link.status(), Status::Searching);
         QTRY_COMPARE(rig.port.opened.size(), 2);
         QCOMPARE(rig.link.portFailure().number, 0);
+        rig.answerHandshake();
+        rig.port.loseDevice(); // while connected: shown at once, and no new search
+        QCOMPARE(std::pair(rig.link.status(), rig.link.statusText()),
+                 std::pair(Status::Failed, QStringLiteral("COM Port comm-error! 8020")));
+        QTest::qWait(150);
+        QVERIFY(rig.port.opened.size() == 2 && !rig.link.isSearching());
     }
 };
 

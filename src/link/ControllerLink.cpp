@@ -49,6 +49,7 @@ void ControllerLink::start(const LinkSettings &settings)
     m_replyPrefix = u"COM:" + QString::number(settings.portNumber) + u" Baud:" + settings.baudText +
                     u" COM data: ";
     m_portFailure = {};
+    m_connected = false;
     setStatus(Status::Searching, QStringLiteral("Status:"));
     m_retryTimer.start();
 }
@@ -123,8 +124,12 @@ void ControllerLink::onReceived(const QByteArray &bytes)
 
 void ControllerLink::onDeviceLost(const PortError &error)
 {
-    // While searching, the next attempt opens the port again when the device is back.
     m_portFailure = error;
+    // While searching, the next attempt opens the port again when the device is back. While
+    // connected nothing would: the states shown no longer hold, so say so at once. The outputs
+    // stay usable (a command then takes the fatal path) and a save searches again.
+    if (m_connected)
+        showPortFailure(error);
 }
 
 // Every line counts as the controller's answer and is shown; lines are recognised by
@@ -134,6 +139,7 @@ void ControllerLink::handleLine(const QString &line)
     m_replyTimeout.stop();
     if (line == m_handshakeAnswer) {
         m_retryTimer.stop();
+        m_connected = true;
         setStatus(Status::Connected, m_replyPrefix + line);
         emit connected();
         queryStates(); // a later handshake answer queries again

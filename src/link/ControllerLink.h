@@ -118,6 +118,7 @@ private:
     Status m_status = Status::Idle;
     QString m_statusText;
     PortError m_portFailure;
+    bool m_connected = false; // the handshake was answered since the last start
     bool m_failed = false;
     unsigned m_run = 0; // counts stops: a state query scheduled before one is not sent
 
