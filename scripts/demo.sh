@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: a copy of the program beside a COM1 link to the controller simulator, in
+# The demo: a copy of the program (board.1) beside a COM1 link to the controller simulator, in
 # BUILD_DIR/demo. The real executable's folder never gets a link, so no real board is shadowed.
 #
 # Usage: scripts/demo.sh BUILD_DIR [--two]
@@ -28,8 +28,8 @@ fi
 
 demo="$build/demo"
 mkdir -p "$demo"
-boards=(board1)
-[ $two -eq 1 ] && boards+=(board2)
+boards=(board.1)
+[ $two -eq 1 ] && boards+=(board.2)
 
 pids=()
 cleanup() {

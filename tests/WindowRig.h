@@ -20,9 +20,14 @@ struct WindowRig
         : port(realPort ? std::move(realPort) : std::make_unique<FakeSerialPort>()),
           fake(dynamic_cast<FakeSerialPort *>(port.get())),
           link(port.get(), LinkTimings{}.scaled(scale)),
-          window(&link, {folder.isEmpty() ? dir.path() : folder, name,
-                         [this](QWidget *) { return ++asked, answer; },
-                         [this](int code) { ends << code; }})
+          window(&link,
+                 {folder.isEmpty() ? dir.path() : folder, name,
+                  [this](QWidget *) { return ++asked, answer; }, [this](int code) { ends << code; },
+                  [this](QWidget *parent, const QString &text) {
+                      warnings << text;
+                      if (realWarnings)
+                          MainWindow::showWarning(parent, text);
+                  }})
     {
     }
 
@@ -67,4 +72,6 @@ struct WindowRig
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
     int asked = 0;
     QList<int> ends;
+    QStringList warnings;
+    bool realWarnings = false; // show them, modal, as the program does
 };

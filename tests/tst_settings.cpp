@@ -5,7 +5,12 @@
 #include "settings/NumberText.h"
 #include "settings/SettingsFile.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QProcess>
+#include <QStandardPaths>
+
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +66,9 @@ private slots:
         QCOMPARE(bytes,
                  QByteArray("-3,\"9600\",-7,\" 7 \"\r\n\"a,b\",\"\",\"\xc3\xbc\",\"d\"\r\n"));
         QCOMPARE(*SettingsFile::parse(bytes), r);
+        for (const auto &[exe, base] :
+             {std::pair{"board.1", "board.1"}, {"relay2.EXE", "relay2"}, {"a.exe.b", "a.exe.b"}})
+            QCOMPARE(SettingsFile::baseName(exe), QString(base));
         QCOMPARE(SettingsFile::path("/", "relay2"),
                  QStringLiteral("//relay2.ini")); // nothing normalised
     }
@@ -171,45 +179,110 @@ private slots:
         QCOMPARE(rig.fake->opened.last(), std::pair(port, LineSettings{19200}));
     }
 
-    void badNumberChangesNothing()
+    void saveRefuses_data()
     {
+        QTest::addColumn<int>("box"); // 0 COM, 1 BAUD, 2 STime, 3 ID, 4 output 2 name
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("refusal");
+        const QString lineBreak = QStringLiteral("holds a line break or a double quote");
+        QTest::newRow("line break pasted") << 4 << "Fan\nB"
+                                           << "The output 2 name box " + lineBreak;
+        QTest::newRow("double quote") << 3 << "7\""
+                                      << "The ID box " + lineBreak;
+        QTest::newRow("bit rate with a blank") << 1 << "9600 "
+                                               << "The BAUD box needs a bit rate";
+        QTest::newRow("bit rate with a letter") << 1 << "96O0"
+                                                << "The BAUD box needs a bit rate";
+        QTest::newRow("port 0") << 0 << "0"
+                                << "The COM box needs a port number from 1 to 32767.";
+        QTest::newRow("port abc") << 0 << "abc"
+                                  << "The COM box needs a port number from 1 to 32767.";
+        QTest::newRow("port 70000") << 0 << "70000"
+                                    << "The COM box needs a port number from 1 to 32767.";
+        QTest::newRow("STime 1e2") << 2 << "1e2"
+                                   << "The STime box needs a whole number from -32768 to 32767.";
+    }
+    void saveRefuses()
+    {
+        QFETCH(int, box);
+        QFETCH(QString, text);
         WindowRig rig;
         rig.writeIni(defaultsFile);
         rig.connect();
-        for (const auto &[box, text] : {std::pair{rig.ui().portEdit, "abc"},
-                                        {rig.ui().portEdit, ""},
-                                        {rig.ui().portEdit, "70000"},
-                                        {rig.ui().sampleTimeEdit, "1e2"}}) {
-            WindowRig::type(box, QString::fromLatin1(text));
-            QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
-            QCOMPARE(
-                rig.statusText(),
-                QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.")
-                    .arg(box == rig.ui().portEdit ? "COM" : "STime"));
-            QCOMPARE(rig.statusColour(), Colours::StatusFailure);
-            QCOMPARE(rig.readIni(), defaultsFile);
-            QVERIFY(rig.fake->isOpen() && !rig.link.isSearching()); // still connected
-            QCOMPARE(box->text(), QString::fromLatin1(text));
-            WindowRig::type(box, QStringLiteral("1"));
-        }
+        const QLineEdit *edits[] = {rig.ui().portEdit, rig.ui().baudEdit, rig.ui().sampleTimeEdit,
+                                    rig.ui().deviceIdEdit, rig.ui().outputNameEdits[1]};
+        WindowRig::type(rig.ui().deviceIdEdit, QStringLiteral("5"));
+        QGuiApplication::clipboard()->setText(text); // as the operator pastes it
+        const_cast<QLineEdit *>(edits[box])->selectAll();
+        const_cast<QLineEdit *>(edits[box])->paste();
+        QCOMPARE(edits[box]->text(), text);
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
+        QCOMPARE(rig.warnings.size(), 1);
+        QFETCH(QString, refusal);
+        QVERIFY2(rig.warnings[0].startsWith("Not saved. " + refusal), qPrintable(rig.warnings[0]));
+        QCOMPARE(rig.readIni(), defaultsFile);
+        QCOMPARE(edits[box]->text(), text); // the edits stay for the operator to mend
+        QCOMPARE(rig.window.settings(), SettingsRecord{});
+        QVERIFY(rig.fake->isOpen() && !rig.link.isSearching()); // still connected, as loaded
+        rig.fake->written.clear();
+        rig.link.switchAllOutputs(true);
+        QCOMPARE(rig.fake->written, QList<QByteArray>{"OAH\r"});
     }
 
-    void unwritableFolderKeepsOldFile()
+    void failedWriteIsToldAndKeepsTheEdits()
     {
         WindowRig rig;
         rig.writeIni(defaultsFile);
         rig.connect();
-        WindowRig::type(rig.ui().portEdit, QStringLiteral("5"));
+        WindowRig::type(rig.ui().outputNameEdits[0], QStringLiteral("Pump"));
+        rig.realWarnings = true;
+        QString shown; // the dialog, looked at two retry ticks after it opened
+        QTimer::singleShot(300, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
         {
-            const Unchangeable folder(rig.dir.path());
-            if (!folder.done)
-                QSKIP("chattr cannot make the folder unchangeable here");
+            const Unchangeable file(rig.iniPath());
+            if (!file.done)
+                QSKIP("chattr cannot make the file unchangeable here");
             QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
         }
+        QVERIFY2(shown.startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
+                 qPrintable(shown));
         QCOMPARE(rig.readIni(), defaultsFile);
-        QVERIFY2(rig.statusText().startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
-                 qPrintable(rig.statusText()));
-        QCOMPARE(rig.link.settings().portNumber, 1);
+        QCOMPARE(rig.ui().outputNameEdits[0]->text(), QStringLiteral("Pump"));
+        QVERIFY(rig.fake->isOpen() && !rig.link.isSearching());
+        rig.realWarnings = false;
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // the cause is gone: saved
+        QVERIFY(rig.readIni().endsWith("\"Pump\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n"));
+        QCOMPARE(rig.warnings.size(), 1);
+    }
+
+    void folderTakingNoNewFile()
+    {
+        // Only a user that permissions bind sees such a folder: run the save as nobody.
+        QTemporaryDir dir;
+        const QString file = dir.filePath("board.ini");
+        QCOMPARE(SettingsFile::write(file, {}), QString());
+        const bool root = ::geteuid() == 0;
+        if (root && (QStandardPaths::findExecutable("setpriv").isEmpty() ||
+                     ::chown(qPrintable(dir.path()), 65534, 65534) ||
+                     ::chown(qPrintable(file), 65534, 65534)))
+            QSKIP("needs setpriv to save as another user");
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+        SettingsRecord record;
+        record.portNumber = 5;
+        if (root)
+            QCOMPARE(
+                QProcess::execute("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                              QStringLiteral(VANTRELO_TEST_HELPER), "save", file}),
+                0);
+        else
+            QCOMPARE(SettingsFile::write(file, record), QString());
+        QCOMPARE(SettingsFile::read(file), std::optional(record));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"board.ini"});
     }
 };
 

@@ -99,33 +99,67 @@ void MainWindow::applySettings()
     }
 }
 
-// Validates before it touches anything: a box that does not convert leaves the port, the
-// link, the record and the file as they were. The file is replaced atomically.
-void MainWindow::saveSettings()
+// The record the boxes describe, or why Save must refuse it: nothing is saved that the file
+// cannot hold or that the next load would replace with the defaults.
+std::optional<SettingsRecord> MainWindow::recordFromBoxes(QString *refusal) const
 {
-    const auto port = convertToInt16(m_ui.portEdit->text());
-    const auto sampleTime = convertToInt16(m_ui.sampleTimeEdit->text());
-    if (!port || !sampleTime) {
-        showStatus(
-            ControllerLink::Status::Failed,
-            QStringLiteral("Not saved: the %1 box needs a whole number from -32768 to 32767.")
-                .arg(!port ? QStringLiteral("COM") : QStringLiteral("STime")));
-        return;
+    const auto refuse = [refusal](const QString &box, const QString &rule) {
+        *refusal = u"The " + box + u" box " + rule;
+        return std::nullopt;
+    };
+    QList<std::pair<QString, const QLineEdit *>> boxes = {
+        {QStringLiteral("COM"), m_ui.portEdit},
+        {QStringLiteral("BAUD"), m_ui.baudEdit},
+        {QStringLiteral("STime"), m_ui.sampleTimeEdit},
+        {QStringLiteral("ID"), m_ui.deviceIdEdit}};
+    for (int i = 0; i < SettingsRecord::outputCount; ++i)
+        boxes.append({QStringLiteral("output %1 name").arg(i + 1), m_ui.outputNameEdits[i]});
+    // The file has no escapes: a line break splits the file, a double quote cuts the text.
+    for (const auto &[box, edit] : boxes) {
+        if (edit->text().contains(u'\r') || edit->text().contains(u'\n') ||
+            edit->text().contains(u'"'))
+            return refuse(box, QStringLiteral("holds a line break or a double quote, which the "
+                                              "settings file cannot keep."));
     }
-
     SettingsRecord record = m_settings;
+    const auto port = convertToInt16(m_ui.portEdit->text());
+    if (!port || !PortMap::isPortNumber(*port))
+        return refuse(QStringLiteral("COM"),
+                      QStringLiteral("needs a port number from 1 to 32767."));
+    const auto sampleTime = convertToInt16(m_ui.sampleTimeEdit->text());
+    if (!sampleTime)
+        return refuse(QStringLiteral("STime"),
+                      QStringLiteral("needs a whole number from -32768 to 32767."));
     record.portNumber = *port;
     record.baudText = m_ui.baudEdit->text();
     record.sampleTime = *sampleTime;
     record.deviceId = m_ui.deviceIdEdit->text();
     for (int i = 0; i < SettingsRecord::outputCount; ++i)
         record.outputNames[i] = m_ui.outputNameEdits[i]->text();
+    if (!portAccepts(record))
+        return refuse(QStringLiteral("BAUD"),
+                      QStringLiteral("needs a bit rate in digits only, such as 9600."));
+    return record;
+}
 
-    const QString failure = SettingsFile::write(m_settingsPath, record);
-    startLink(); // closes the port and reloads the file: the new settings, or the old on failure
-    if (!failure.isEmpty())
-        showStatus(ControllerLink::Status::Failed,
-                   u"Not saved: cannot write " + m_settingsPath + u": " + failure);
+// A refused or failed save changes nothing: the file, the record and the link stay as they
+// are, the boxes keep the operator's edits, and a warning says why. A good one replaces the
+// file atomically (in place where the folder takes no new file) and starts the link again on
+// what the file now holds.
+void MainWindow::saveSettings()
+{
+    QString refusal;
+    const auto record = recordFromBoxes(&refusal);
+    if (!record) {
+        m_options.warn(this, u"Not saved. " + refusal);
+        return;
+    }
+    if (const QString failure = SettingsFile::write(m_settingsPath, *record); !failure.isEmpty()) {
+        m_options.warn(this, u"Not saved: cannot write " + m_settingsPath + u": " + failure +
+                                 u"\nThe settings in force stay as they were.");
+        return;
+    }
+    startLink(); // closes the port and loads what the file now holds
 }
 
 void MainWindow::showStatus(ControllerLink::Status status, const QString &text)
@@ -191,6 +225,14 @@ QMessageBox::StandardButton MainWindow::askExitQuestion(QWidget *parent)
     box.setEscapeButton(QMessageBox::Cancel);
     box.setTextFormat(Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void MainWindow::showWarning(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vantrelo"), text, QMessageBox::Ok,
+                    parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void MainWindow::endProcess(int exitCode)

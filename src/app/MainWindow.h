@@ -17,6 +17,7 @@ class MainWindow : public QWidget
 public:
     using ExitQuestion = std::function<QMessageBox::StandardButton(QWidget *parent)>;
     using ProgramEnd = std::function<void(int exitCode)>;
+    using Warning = std::function<void(QWidget *parent, const QString &text)>;
 
     static constexpr int fatalExitCode = 3;
 
@@ -26,6 +27,7 @@ public:
         QString exeName;                        // names the settings file and the caption
         ExitQuestion askExit = askExitQuestion; // the seam for the modal question
         ProgramEnd endProgram = endProcess;     // never returns in the program itself
+        Warning warn = showWarning;             // a modal message the operator must acknowledge
     };
 
     // The link (and its port) must outlive the window.
@@ -44,6 +46,7 @@ public:
     const QString &settingsPath() const { return m_settingsPath; }
 
     static QMessageBox::StandardButton askExitQuestion(QWidget *parent);
+    static void showWarning(QWidget *parent, const QString &text);
     [[noreturn]] static void endProcess(int exitCode);
 
 protected:
@@ -53,6 +56,7 @@ protected:
 private:
     void loadSettings();
     void applySettings();
+    std::optional<SettingsRecord> recordFromBoxes(QString *refusal) const;
     void showStatus(ControllerLink::Status status, const QString &text);
     void showOutput(int output, bool on);
     void showConnected();

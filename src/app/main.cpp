@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "serial/SystemSerialPort.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -15,7 +16,7 @@ int main(int argc, char *argv[])
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     MainWindow::Options options;
     options.exeDir = exe.absolutePath();
-    options.exeName = exe.completeBaseName();
+    options.exeName = SettingsFile::baseName(exe.fileName());
 
     SystemSerialPort port(options.exeDir);
     ControllerLink link(&port);

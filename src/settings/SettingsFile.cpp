@@ -75,6 +75,12 @@ QString quoted(const QString &text)
 
 } // namespace
 
+QString baseName(const QString &exeFileName)
+{
+    return exeFileName.endsWith(u".exe", Qt::CaseInsensitive) ? exeFileName.chopped(4)
+                                                              : exeFileName;
+}
+
 QString path(const QString &exeDir, const QString &exeBaseName)
 {
 #ifdef Q_OS_WIN
@@ -148,6 +154,8 @@ std::optional<SettingsRecord> read(const QString &filePath)
 QString write(const QString &filePath, const SettingsRecord &record)
 {
     QSaveFile file(filePath);
+    // A folder that takes no new file (for the temporary one) may still hold a writable file.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     const QByteArray bytes = format(record);

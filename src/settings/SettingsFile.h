@@ -25,6 +25,10 @@
 //    bytes that do not decode become U+FFFD and never stop the read.
 namespace SettingsFile {
 
+// The executable's name as it names the settings file and the caption: its whole file name,
+// dots included ("board.1"), less a trailing ".exe" in any case.
+QString baseName(const QString &exeFileName);
+
 // The executable's folder, the platform's separator, the base name and ".ini", joined
 // without trimming or normalising ("/" + "/" + "name.ini" in the root folder).
 QString path(const QString &exeDir, const QString &exeBaseName);
@@ -34,7 +38,8 @@ QByteArray format(const SettingsRecord &record);
 
 std::optional<SettingsRecord> read(const QString &path);
 
-// Replaces the file atomically: the old file stays whole unless the new one is complete.
+// Replaces the file atomically: the old file stays whole unless the new one is complete. In a
+// folder where no new file can be created, a writable file is written in place.
 // Returns an empty text on success, else the system's reason.
 QString write(const QString &path, const SettingsRecord &record);
 
