@@ -2,19 +2,23 @@
 # The demo: a copy of the program (board.1) beside a COM1 link to the controller simulator, in
 # BUILD_DIR/demo. The real executable's folder never gets a link, so no real board is shadowed.
 #
-# Usage: scripts/demo.sh BUILD_DIR [--two]
-#   --two   a second simulator and a second copy on COM2: two boards side by side
+# Usage: scripts/demo.sh BUILD_DIR [--two] [--board]
+#   --two     a second simulator and a second copy on COM2: two boards side by side
+#   --board   the real firmware on an emulated ATmega328P in place of the simulator
 # With a display it leaves the window(s) open and stops the simulators when they close.
 # Without one (DISPLAY unset) it runs on a virtual display, waits until the program is connected
-# and an output has switched, saves a screenshot, prints its path and exits 0 (1 if not).
+# and an output has switched (with --board: output 1 clicked, its pin high), saves a screenshot,
+# prints its path and exits 0 (1 if not).
 set -euo pipefail
 build=$(cd "${1:?usage: demo.sh BUILD_DIR [--two]}" && pwd)
 shift
 two=0
 inner=0
+use_board=0
 for arg in "$@"; do
     case "$arg" in
     --two) two=1 ;;
+    --board) use_board=1 ;;
     --on-virtual-display) inner=1 ;;
     *) echo "demo.sh: unknown option $arg" >&2; exit 2 ;;
     esac
@@ -23,6 +27,7 @@ done
 if [ -z "${DISPLAY:-}" ] && [ $inner -eq 0 ]; then
     args=("$build" --on-virtual-display)
     [ $two -eq 1 ] && args+=(--two)
+    [ $use_board -eq 1 ] && args+=(--board)
     exec xvfb-run -a -s "-screen 0 1100x360x24" "$0" "${args[@]}"
 fi
 
@@ -43,8 +48,14 @@ for board in "${boards[@]}"; do
     n=$((n + 1))
     cp -f "$build/src/vantrelo" "$demo/$board"
     printf '%d,"9600",0,"%d"\r\n"Pump","Fan","Light","Heater"\r\n' "$n" "$n" > "$demo/$board.ini"
-    "$build/tools/simulator/vantrelo-sim" --link "$demo/COM$n" --id "$n" --toggle-every 2500 \
-        > "$demo/sim$n.log" 2>&1 &
+    if [ $use_board -eq 1 ]; then
+        printf '%d,"9600",0,"1"\r\n"Pump","Fan","Light","Heater"\r\n' "$n" > "$demo/$board.ini"
+        "$build/tools/board/vantrelo-board" --firmware "$build/firmware/vantrelo-fw.elf" \
+            --link "$demo/COM$n" --realtime > "$demo/sim$n.log" 2>&1 &
+    else
+        "$build/tools/simulator/vantrelo-sim" --link "$demo/COM$n" --id "$n" --toggle-every 2500 \
+            > "$demo/sim$n.log" 2>&1 &
+    fi
     pids+=($!)
 done
 for n in $(seq 1 ${#boards[@]}); do
@@ -90,6 +101,16 @@ for board in "${boards[@]}"; do
         # output button 1 at (15,101) has been switched on by the controller.
         status=$(pixel "$demo/$board.png" 12 60)
         button=$(pixel "$demo/$board.png" 25 110)
+        # The emulated board switches nothing by itself: click output 1 once connected, as the
+        # operator would, and see its pin go high.
+        if [ "${use_board:-0}" -eq 1 ] && [ "$status" != "C0FFFF" ] && [ "$status" != "8080FF" ] &&
+           [ "$button" != "00C000" ]; then
+            xdotool mousemove --window "$id" 25 110 click 1 || true
+            continue
+        fi
+        if [ "${use_board:-0}" -eq 1 ] && ! grep -q " D2 high" "$demo/sim1.log"; then
+            continue
+        fi
         if { [ "$status" = "C0FFC0" ] || [ "$status" = "00C000" ]; } && [ "$button" = "00C000" ]; then
             good=1
             break

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds (installing what is missing) and shows the program connected to a simulated board.
-# Usage: scripts/run.sh [--two]
+# Usage: scripts/run.sh [--two] [--board]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$here/scripts/setup.sh" "$here/build"

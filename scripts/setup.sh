@@ -7,8 +7,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-"$here/build"}
 shift || true
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev
-          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file ${EXTRA_PACKAGES:-})
+packages=(cmake ninja-build make g++ qt6-base-dev qt6-serialport-dev libgl-dev
+          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file
+          gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 libelf-dev xdotool
+          ${EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

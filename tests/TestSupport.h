@@ -1,8 +1,10 @@
 #pragma once
 
-// The simulator as a child process on a pty (never a real device), and the process's CPU time.
+// The simulator and the emulated board as child processes on ptys (never a real device), and
+// the process's CPU time.
 
 #include <QDir>
+#include <QMap>
 #include <QProcess>
 #include <QTest>
 
@@ -10,15 +12,20 @@
 
 namespace TestSupport {
 
-// The simulator, linked at <folder>/COM<n>.
+// The simulator (or with a firmware image, the emulated board), linked at <folder>/COM<n>.
 class Simulator
 {
 public:
-    Simulator(const QString &folder, int port, const QStringList &extraArgs = {})
+    Simulator(const QString &folder, int port, const QStringList &extraArgs = {},
+              const QString &firmware = {})
         : m_link(QDir(folder).filePath(QStringLiteral("COM%1").arg(port)))
     {
-        m_process.setProgram(QStringLiteral(VANTRELO_SIM));
+        m_process.setProgram(firmware.isEmpty() ? QStringLiteral(VANTRELO_SIM)
+                                                : QStringLiteral(VANTRELO_BOARD));
         m_process.setArguments(QStringList{QStringLiteral("--link"), m_link} + extraArgs);
+        if (!firmware.isEmpty())
+            m_process.setArguments(m_process.arguments() +
+                                   QStringList{QStringLiteral("--firmware"), firmware});
     }
     ~Simulator() { kill(); }
 
@@ -44,6 +51,16 @@ public:
         return frames;
     }
     QString link() const { return m_link; }
+    qint64 pid() const { return m_process.processId(); }
+    // The emulated board's output pins as last reported, "D2=high D3=low ...", in pin order.
+    QMap<QString, QString> pins()
+    {
+        QMap<QString, QString> levels;
+        for (const QByteArray &line : log().split('\n'))
+            if (const QList<QByteArray> f = line.split(' '); f.size() == 4)
+                levels[QString::fromLatin1(f[2])] = QString::fromLatin1(f[3]);
+        return levels;
+    }
 
 private:
     QByteArray log(int waitMs = 0)

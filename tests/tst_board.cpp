@@ -1,0 +1,132 @@
+// The program against the real firmware on an emulated ATmega328P, paced to real time, its UART
+// on a pty linked as COM1: every button moves the right pin, and the window shows what the board
+// reports.
+
+#include "TestSupport.h"
+#include "WindowRig.h"
+
+#include "serial/SystemSerialPort.h"
+
+#include <csignal>
+
+namespace {
+
+const QString firmware = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw.elf");
+const QString firmware8LowId12 = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw-8-low-id12.elf");
+
+struct BoardRig
+{
+    explicit BoardRig(const QString &image, const QByteArray &id)
+        : board(dir.path(), 1, {QStringLiteral("--realtime")}, image),
+          rig(std::make_unique<SystemSerialPort>(dir.path(), [] { return QStringList(); }),
+              dir.path(), QStringLiteral("vantrelo"), 0.25)
+    {
+        QVERIFY(board.start());
+        QFile ini(dir.filePath("vantrelo.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("1,\"9600\",0,\"" + id + "\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n");
+    }
+    QString pins(const QStringList &names)
+    {
+        QStringList levels;
+        const QMap<QString, QString> all = board.pins();
+        for (const QString &name : names)
+            levels << all.value(name, QStringLiteral("low"));
+        return levels.join(u' ');
+    }
+    bool buttons(ColourWord a, ColourWord b, ColourWord c, ColourWord d) const
+    {
+        const auto &out = rig.ui().outputButtons;
+        return out[0]->backColour() == a && out[1]->backColour() == b &&
+               out[2]->backColour() == c && out[3]->backColour() == d;
+    }
+    QTemporaryDir dir;
+    TestSupport::Simulator board;
+    WindowRig rig;
+};
+
+const QStringList firstFour = {"D2", "D3", "D4", "D5"};
+constexpr ColourWord on = Colours::OutputOn, off = Colours::OutputOff;
+
+} // namespace
+
+class TestBoard : public QObject
+{
+    Q_OBJECT
+private slots:
+    void everyButtonMovesItsPin()
+    {
+        BoardRig b(firmware, "1");
+        b.rig.window.load();
+        QTRY_VERIFY_WITH_TIMEOUT(b.rig.ui().outputsFrame->isEnabled(), 5000);
+        QTRY_VERIFY(b.rig.link.outputState(4) == false); // the state query: all off
+        QCOMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
+
+        QTest::mouseClick(b.rig.ui().outputButtons[1], Qt::LeftButton);
+        QTRY_VERIFY(b.buttons(off, on, off, off)); // the echo
+        QCOMPARE(b.pins(firstFour), QStringLiteral("low high low low"));
+        QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
+        QTRY_VERIFY(b.buttons(on, on, on, on));
+        QCOMPARE(b.pins(firstFour), QStringLiteral("high high high high"));
+        QTest::mouseClick(b.rig.ui().outputButtons[3], Qt::LeftButton);
+        QTRY_VERIFY(b.buttons(on, on, on, off));
+        QCOMPARE(b.pins(firstFour), QStringLiteral("high high high low"));
+
+        // A reset (as opening the port does to an Arduino) turns every output off; the window
+        // learns it from the next echo, and from the state query after a save.
+        ::kill(pid_t(b.board.pid()), SIGUSR1);
+        QTRY_COMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
+        QTest::mouseClick(b.rig.ui().outputButtons[0], Qt::LeftButton); // shown on: sends O1L
+        QTRY_VERIFY(b.buttons(off, on, on, off));
+        QTest::mouseClick(b.rig.ui().saveButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(b.buttons(off, off, off, off), 5000);
+        QTest::mouseClick(b.rig.ui().allOffButton, Qt::LeftButton);
+        QTest::qWait(100);
+        QCOMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
+    }
+
+    void activeLowBoardWithItsOwnIdentifier()
+    {
+        BoardRig b(firmware8LowId12, "1"); // 8 outputs, active low, identifier 12
+        QTRY_COMPARE(b.pins({"D2", "D9", "D10"}),
+                     QStringLiteral("high high low")); // off, and no ninth
+        b.rig.window.load();
+        QTRY_COMPARE_WITH_TIMEOUT(b.rig.statusText(), QStringLiteral("No response!"),
+                                  3000); // not "1"
+        WindowRig::type(b.rig.ui().deviceIdEdit, QStringLiteral("12"));
+        QTest::mouseClick(b.rig.ui().saveButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(b.rig.link.outputState(4) == false, 5000);
+        QTRY_COMPARE(b.rig.statusText(), QStringLiteral("???")); // outputs 5 to 8 have no button
+        QTest::mouseClick(b.rig.ui().outputButtons[1], Qt::LeftButton);
+        QTRY_VERIFY(b.buttons(off, on, off, off));
+        QCOMPARE(b.pins({"D2", "D3", "D9"}), QStringLiteral("high low high"));
+        QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
+        QTRY_COMPARE(b.pins({"D2", "D5", "D6", "D9"}), QStringLiteral("low low low low"));
+    }
+
+    void garbageDoesNotHangTheBoard()
+    {
+        QTemporaryDir dir;
+        TestSupport::Simulator board(dir.path(), 1, {}, firmware);
+        QVERIFY(board.start());
+        SystemSerialPort port(dir.path(), [] { return QStringList(); });
+        QCOMPARE(port.open(1, {}).number, 0);
+        QByteArray received;
+        connect(&port, &SerialPort::received, this,
+                [&](const QByteArray &bytes) { received += bytes; });
+        QByteArray garbage;
+        for (int i = 0; i < 400; ++i)
+            garbage += char((i * 37) % 251 + 1) == '\r' ? 'x' : char((i * 37) % 251 + 1);
+        port.write(garbage.left(200));
+        QTest::qWait(100);
+        port.write(garbage.mid(200) + "\r1O1H\r");
+        QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("1O1H\r"), 3000); // nothing for the garbage
+        QTest::qWait(1000); // past the watchdog's half second: the board runs on, output 1 still on
+        QCOMPARE(board.pins().value("D2"), QStringLiteral("high"));
+        port.write("1AT\r");
+        QTRY_COMPARE(received, QByteArray("1O1H\r1OK\r"));
+    }
+};
+
+QTEST_MAIN(TestBoard)
+#include "tst_board.moc"

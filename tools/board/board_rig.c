@@ -1,0 +1,198 @@
+/* vantrelo-board: runs the controller firmware on an emulated ATmega328P at 16 MHz (simavr)
+ * with its UART0 on a pseudo-terminal, as a board on a USB serial adapter would be.
+ *
+ *   vantrelo-board --firmware vantrelo-fw.elf --link ~/boards/COM1 [--realtime]
+ *
+ * Prints "ready on <pty> as <link>", then one line for every change of an output pin (D2-D13,
+ * A0-A3) with the wall-clock time and the emulated time, in seconds:
+ *   1765060000.123456 0.012345 D3 high
+ * SIGUSR1 resets the MCU (as opening the port resets an Arduino); SIGTERM or SIGINT end it.
+ * --realtime paces the emulation to the wall clock, so bytes flow at the configured bit rate;
+ * without it the emulation runs as fast as it can. */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <simavr/avr_ioport.h>
+#include <simavr/avr_uart.h>
+#include <simavr/sim_avr.h>
+#include <simavr/sim_elf.h>
+#include <simavr/sim_irq.h>
+
+static volatile sig_atomic_t reset_requested, stop_requested;
+static int master = -1;
+static int uart_ready = 1; /* the UART's input fifo takes bytes */
+static avr_t *avr;
+
+static void on_signal(int signal)
+{
+    if (signal == SIGUSR1)
+        reset_requested = 1;
+    else
+        stop_requested = 1;
+}
+
+static double wall_seconds(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+static double monotonic_seconds(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+/* A byte from the MCU goes to whoever has the port open; with nobody there it is lost, as on
+ * a wire. */
+static void on_uart_output(struct avr_irq_t *irq, uint32_t value, void *param)
+{
+    (void)irq, (void)param;
+    const char c = (char)value;
+    if (write(master, &c, 1) < 0 && errno != EAGAIN && errno != EIO)
+        perror("vantrelo-board: write");
+}
+
+static void on_uart_xon(struct avr_irq_t *irq, uint32_t value, void *param)
+{
+    (void)irq, (void)value;
+    uart_ready = param != NULL;
+}
+
+static void on_pin(struct avr_irq_t *irq, uint32_t value, void *param)
+{
+    static const char *const names[3][8] = {
+        {"D8", "D9", "D10", "D11", "D12", "D13", NULL, NULL}, /* port B */
+        {"A0", "A1", "A2", "A3", NULL, NULL, NULL, NULL},     /* port C */
+        {NULL, NULL, "D2", "D3", "D4", "D5", "D6", "D7"},     /* port D */
+    };
+    static uint8_t levels[3]; /* as last printed; all low after power-up */
+    const int port = (int)(intptr_t)param;
+    const char *name = names[port][irq->irq];
+    const uint8_t bit = (uint8_t)(1u << irq->irq);
+    if (!name || !(levels[port] & bit) == !value)
+        return;
+    levels[port] ^= bit;
+    printf("%.6f %.6f %s %s\n", wall_seconds(), (double)avr->cycle / avr->frequency, name,
+           value ? "high" : "low");
+}
+
+/* Feeds what the port's user wrote to the UART while it takes bytes. */
+static void feed_uart(avr_irq_t *input)
+{
+    char c;
+    while (uart_ready && read(master, &c, 1) == 1)
+        avr_raise_irq(input, (uint8_t)c);
+}
+
+int main(int argc, char *argv[])
+{
+    const char *firmware_path = NULL, *link_path = NULL;
+    int realtime = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--firmware") && i + 1 < argc)
+            firmware_path = argv[++i];
+        else if (!strcmp(argv[i], "--link") && i + 1 < argc)
+            link_path = argv[++i];
+        else if (!strcmp(argv[i], "--realtime"))
+            realtime = 1;
+        else
+            firmware_path = NULL, i = argc;
+    }
+    if (!firmware_path || !link_path) {
+        fprintf(stderr, "usage: vantrelo-board --firmware FILE.elf --link PATH [--realtime]\n");
+        return 2;
+    }
+
+    elf_firmware_t firmware;
+    memset(&firmware, 0, sizeof firmware);
+    if (elf_read_firmware(firmware_path, &firmware) != 0) {
+        fprintf(stderr, "vantrelo-board: cannot read %s\n", firmware_path);
+        return 1;
+    }
+    avr = avr_make_mcu_by_name("atmega328p");
+    if (!avr || avr_init(avr) != 0)
+        return 1;
+    avr->frequency = 16000000;
+    avr->log = LOG_WARNING;
+    avr_load_firmware(avr, &firmware);
+
+    /* The pty: raw, the device side kept open by the rig itself so that the port can be opened
+     * and closed by others as often as they like. */
+    int device;
+    char device_name[256];
+    if (openpty(&master, &device, device_name, NULL, NULL) != 0) {
+        perror("vantrelo-board: openpty");
+        return 1;
+    }
+    struct termios tio;
+    tcgetattr(device, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(device, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    unlink(link_path);
+    if (symlink(device_name, link_path) != 0) {
+        perror("vantrelo-board: symlink");
+        return 1;
+    }
+
+    avr_irq_t *input = avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
+    avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
+                            on_uart_output, NULL);
+    avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XON),
+                            on_uart_xon, (void *)1);
+    avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUT_XOFF),
+                            on_uart_xon, NULL);
+    const char ports[3] = {'B', 'C', 'D'};
+    for (intptr_t p = 0; p < 3; ++p)
+        for (int bit = 0; bit < 8; ++bit)
+            avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_IOPORT_GETIRQ(ports[p]), bit),
+                                    on_pin, (void *)p);
+
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = on_signal;
+    sigaction(SIGUSR1, &action, NULL);
+    sigaction(SIGTERM, &action, NULL);
+    sigaction(SIGINT, &action, NULL);
+    setvbuf(stdout, NULL, _IOLBF, 0);
+    printf("ready on %s as %s\n", device_name, link_path);
+
+    double start = monotonic_seconds();
+    avr_cycle_count_t start_cycle = avr->cycle;
+    int state = cpu_Running;
+    while (!stop_requested && state != cpu_Done && state != cpu_Crashed) {
+        if (reset_requested) {
+            reset_requested = 0;
+            printf("%.6f %.6f reset\n", wall_seconds(), (double)avr->cycle / avr->frequency);
+            avr_reset(avr);
+        }
+        /* Every 0.1 ms of emulated time: take in bytes, and keep pace with the wall clock. */
+        const avr_cycle_count_t until = avr->cycle + avr->frequency / 10000;
+        while (avr->cycle < until && state != cpu_Done && state != cpu_Crashed)
+            state = avr_run(avr);
+        feed_uart(input);
+        if (realtime) {
+            const double ahead =
+                (double)(avr->cycle - start_cycle) / avr->frequency - (monotonic_seconds() - start);
+            if (ahead > 0.001)
+                usleep((useconds_t)(ahead * 1e6));
+            else if (ahead < -0.5) /* fell behind (a busy host): do not race to catch up */
+                start = monotonic_seconds(), start_cycle = avr->cycle;
+        }
+    }
+    unlink(link_path);
+    return state == cpu_Crashed ? 1 : 0;
+}
