@@ -7,6 +7,9 @@
 //   vantrelo_bench idle [seconds]       CPU while searching, then while connected
 //   vantrelo_bench fatal                CPU during the 3 s wait before the program ends
 //   vantrelo_bench callgrind [lines]    instructions per line on the fake port (under callgrind)
+//   vantrelo_bench board RIG FIRMWARE [clicks]
+//                                       click -> pin change, and click -> echo recoloured, on the
+//                                       emulated board paced to real time at 9600 baud
 // Each prints "name value unit" lines.
 
 #include "Pty.h"
@@ -18,6 +21,8 @@
 #include "serial/SystemSerialPort.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -293,6 +298,53 @@ int callgrind(long lines)
     return 0;
 }
 
+double epochSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts); // the rig stamps pin changes on the same clock
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+int board(const QString &rig, const QString &firmware, int clicks)
+{
+    QTemporaryDir dir;
+    QProcess emulator;
+    emulator.start(rig, {"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"});
+    QByteArray log;
+    const auto readLog = [&] { return log += emulator.readAllStandardOutput(); };
+    if (!runUntil([&] { return readLog().contains("ready on"); }, 5000))
+        return 1;
+    SystemSerialPort port(dir.path(), [] { return QStringList(); });
+    ControllerLink link(&port, LinkTimings{}.scaled(0.1));
+    MainWindow window(&link, {dir.path(), QStringLiteral("bench")});
+    window.load();
+    if (!runUntil([&] { return link.outputState(4).has_value(); }, 10000))
+        return 1;
+    double echoed = 0;
+    QObject::connect(&link, &ControllerLink::outputReported, &window, [&] { echoed = epochSeconds(); });
+    std::vector<double> toPin, toEcho;
+    for (int i = 0; i < clicks; ++i) {
+        const qsizetype seen = readLog().count('\n');
+        echoed = 0;
+        const double clicked = epochSeconds();
+        QTest::mouseClick(window.ui().outputButtons[0], Qt::LeftButton);
+        if (!runUntil([&] { return echoed > 0 && readLog().count('\n') > seen; }, 2000))
+            return 1;
+        const QList<QByteArray> pinLine = log.trimmed().split('\n').last().split(' ');
+        toPin.push_back((pinLine.value(0).toDouble() - clicked) * 1000);
+        toEcho.push_back((echoed - clicked) * 1000);
+        runFor(20);
+    }
+    std::sort(toPin.begin(), toPin.end());
+    std::sort(toEcho.begin(), toEcho.end());
+    report("board_click_to_pin_median", toPin[toPin.size() / 2], "ms");
+    report("board_click_to_echo_median", toEcho[toEcho.size() / 2], "ms");
+    report("board_click_to_echo_max", toEcho.back(), "ms");
+    emulator.terminate();
+    emulator.waitForFinished(3000);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -312,6 +364,9 @@ int main(int argc, char *argv[])
         return idle(n > 0 ? int(n) : 30);
     if (mode == u"fatal")
         return fatal();
+    if (mode == u"board" && argc > 3)
+        return board(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                     argc > 4 ? std::atoi(argv[4]) : 50);
     if (mode == u"callgrind")
         return callgrind(n > 0 ? n : 20000);
     std::fprintf(stderr,

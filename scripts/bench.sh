@@ -35,6 +35,16 @@ kill $xvfb
 "$bench" latency 3000 >> "$out/figures" 2>/dev/null
 "$bench" idle "${IDLE_SECONDS:-30}" >> "$out/figures" 2>/dev/null
 "$bench" fatal >> "$out/figures" 2>/dev/null
+# The emulation's own speed: 3 s of wall time, unpaced and paced; emulated seconds and CPU.
+for pace in fast realtime; do
+    flag=""; [ $pace = realtime ] && flag=--realtime
+    TIMEFORMAT="%U %S"
+    cpu=$( { time timeout -s TERM 3 "$build/tools/board/vantrelo-board" \
+                --firmware "$build/firmware/vantrelo-fw.elf" --link "$out/COM9" $flag > "$out/rig.log"; } 2>&1 )
+    echo "board_${pace}_emulated $(awk '$3 == "stopped" { print $2 }' "$out/rig.log") s" >> "$out/figures"
+    echo "board_${pace}_cpu $(echo "$cpu" | awk '{ printf "%.0f", ($1 + $2) / 3 * 100 }') %" >> "$out/figures"
+done
+"$bench" board "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" 50 >> "$out/figures" 2>/dev/null
 ir=$(valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file="$out/cg.out" \
         "$bench" callgrind 20000 2>&1 | sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
 echo "callgrind_ir_per_line $((ir / 20000)) instructions" >> "$out/figures"
@@ -54,4 +64,7 @@ cat <<TABLE
 | Idle while connected, ${IDLE_SECONDS:-30} s | $(v idle_connected_cpu) % of a core | target < 0.2 % |
 | CPU during the 3 s fatal wait | $(v fatal_wait_cpu) ms | target < 30 ms |
 | Instructions a reply line (callgrind, fake port) | $(v callgrind_ir_per_line) | |
+| Emulated board, 3 s of wall time unpaced / paced to real time | $(v board_fast_emulated) s / $(v board_realtime_emulated) s emulated, $(v board_fast_cpu) % / $(v board_realtime_cpu) % of a core | |
+| Emulated board at 9600 baud, paced: click to pin change (median of 50) | $(v board_click_to_pin_median) ms | the wire: 5 bytes of "1O1H" CR, 5.2 ms |
+| Emulated board: click to echo recoloured (median; max) | $(v board_click_to_echo_median) ms; $(v board_click_to_echo_max) ms | the wire: frame and echo, 10 bytes, 10.4 ms |
 TABLE

@@ -9,7 +9,7 @@ shift || true
 
 packages=(cmake ninja-build make g++ qt6-base-dev qt6-serialport-dev libgl-dev
           fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file
-          gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 libelf-dev xdotool
+          gcc-avr avr-libc binutils-avr avrdude simavr libsimavr-dev libsimavrparts1 libelf-dev xdotool
           ${EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do

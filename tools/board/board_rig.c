@@ -194,5 +194,6 @@ int main(int argc, char *argv[])
         }
     }
     unlink(link_path);
+    printf("%.6f %.6f stopped\n", wall_seconds(), (double)avr->cycle / avr->frequency);
     return state == cpu_Crashed ? 1 : 0;
 }
