@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // An empty Qt 6 window of the program's size: the reference for start-up time and memory.
 // With --label it shows one line of text, which adds the font database's start-up.
 #include <QApplication>

@@ -1,4 +1,6 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
 """Start-up time (exec -> the window mapped) and resident memory 1 s later, for the program and
 for the empty-window reference, alternating, on the current X display.
 

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // Receive-path, latency and idle figures of the real program path:
 // pty -> QSerialPort -> the link's line assembly and reply handling -> the button's colour word.
 //

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 /* Vantrelo controller firmware for an ATmega328P at 16 MHz (Arduino Uno or Nano).
  *
  * Build-time choices (see the Makefile): OUTPUTS (1 to 16, on D2-D13 then A0-A3), ACTIVE_LOW

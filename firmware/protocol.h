@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 /* The controller's side of the line protocol, free of any hardware: bytes in, reply bytes and
  * output states out. Built for the board and, unchanged, for the host's unit tests.
  *

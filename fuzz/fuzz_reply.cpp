@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // Arbitrary bytes from the controller through line assembly and reply handling of the link
 // (on the fake port). Checks: nothing crashes, a shown line stays within the line bound, and
 // only a recognised state line changes an output's state.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // Arbitrary bytes as a settings file, and as the texts of the COM box and the line settings.
 // Checks: reading never crashes; a record that was read writes a file that reads back with the
 // same numbers; conversions stay in range.

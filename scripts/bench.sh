@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
 # Measures the speed and memory figures side by side in one run and prints them as a table.
 # Usage: scripts/bench.sh [BUILD_DIR]      (idle figures take a minute: IDLE_SECONDS=30 each)
 set -euo pipefail

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Checks the installed tree and the .deb: the program, the simulator, the .desktop entry and the
-# icons are there, the package declares its run-time dependencies, and the program from the
-# unpacked package starts and greets a simulated board (through a COM1 link beside it, so it
-# never touches a real port).
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
+# Checks the installed tree and the .deb: the programs, the .desktop entry, the software-centre
+# metadata, the icons, the manual pages, the copyright file, the changelog and the firmware image
+# are there and valid; Debian's checker (lintian) reports nothing; the package declares its
+# run-time dependencies; the program from the unpacked package starts and greets a simulated
+# board (through a COM1 link beside it, so it never touches a real port). Also checks the source
+# tree's licensing with reuse.
 # Usage: scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
@@ -14,15 +18,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
+id=org.vantrelo.Vantrelo
 expect_files() { # root
-    for f in usr/bin/vantrelo usr/bin/vantrelo-sim usr/share/applications/vantrelo.desktop \
+    for f in usr/bin/vantrelo usr/bin/vantrelo-sim usr/bin/vantrelo-board \
+             usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
              usr/share/icons/hicolor/32x32/apps/vantrelo.png \
-             usr/share/icons/hicolor/scalable/apps/vantrelo.svg; do
+             usr/share/icons/hicolor/scalable/apps/vantrelo.svg \
+             usr/share/man/man1/vantrelo.1.gz usr/share/man/man1/vantrelo-sim.1.gz \
+             usr/share/man/man1/vantrelo-board.1.gz usr/share/doc/vantrelo/changelog.gz \
+             usr/share/doc/vantrelo/copyright usr/share/vantrelo/vantrelo-fw.hex; do
         [ -e "$1/$f" ] || { echo "missing: $1/$f" >&2; exit 1; }
     done
-    grep -q '^Exec=vantrelo$' "$1/usr/share/applications/vantrelo.desktop"
-    grep -q '^Icon=vantrelo$' "$1/usr/share/applications/vantrelo.desktop"
+    grep -q '^Exec=vantrelo$' "$1/usr/share/applications/$id.desktop"
+    grep -q '^Icon=vantrelo$' "$1/usr/share/applications/$id.desktop"
+    desktop-file-validate "$1/usr/share/applications/$id.desktop"
+    appstreamcli validate --no-net --explain "$1/usr/share/metainfo/$id.metainfo.xml" > /dev/null
+    zcat "$1/usr/share/man/man1/vantrelo.1.gz" | grep -q '^\.SH "EXIT STATUS"'
+    zcat "$1/usr/share/doc/vantrelo/changelog.gz" | head -n 1 | grep -q "^vantrelo ($version)"
+    grep -q '^License: GPL-3.0-or-later' "$1/usr/share/doc/vantrelo/copyright"
+    grep -q '^:10' "$1/usr/share/vantrelo/vantrelo-fw.hex"
 }
+version=$(sed -n 's/^project(Vantrelo VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
 
 DESTDIR="$work/installed" cmake --install "$build" --prefix /usr > /dev/null
 expect_files "$work/installed"
@@ -36,7 +52,10 @@ for d in libqt6widgets6 libqt6serialport6 fonts-liberation qt6-qpa-plugins; do
 done
 dpkg -x "$deb" "$work/root"
 expect_files "$work/root"
-echo "package $(basename "$deb"): ok"
+lintian --fail-on error,warning "$deb"
+echo "package $(basename "$deb"): ok, lintian: nothing to report"
+(cd "$(dirname "$0")/.." && reuse lint > "$work/reuse.log") || { cat "$work/reuse.log" >&2; exit 1; }
+echo "licensing: reuse lint ok"
 
 "$work/root/usr/bin/vantrelo-sim" --link "$work/root/usr/bin/COM1" > "$work/sim.log" 2>&1 &
 sim_pid=$!

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
 # The demo: a copy of the program (board.1) beside a COM1 link to the controller simulator, in
 # BUILD_DIR/demo. The real executable's folder never gets a link, so no real board is shadowed.
 #

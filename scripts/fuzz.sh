@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
 # Builds the libFuzzer targets with clang (AddressSanitizer, UBSan) and runs each for a while,
 # starting from the corpus in fuzz/corpus (new inputs go to a scratch folder, not the repo).
 # Usage: scripts/fuzz.sh [SECONDS_EACH]        (default 60)

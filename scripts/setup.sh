@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
 # Installs what the build needs (once), then configures and builds.
 # Usage: scripts/setup.sh [BUILD_DIR] [extra cmake arguments...]
 # EXTRA_PACKAGES names further Debian packages a caller needs (the fuzzers' clang runtime...).
@@ -10,6 +12,7 @@ shift || true
 packages=(cmake ninja-build make g++ qt6-base-dev qt6-serialport-dev libgl-dev
           fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file
           gcc-avr avr-libc binutils-avr avrdude simavr libsimavr-dev libsimavrparts1 libelf-dev xdotool
+          lintian reuse appstream desktop-file-utils
           ${EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# SPDX-FileCopyrightText: 2026 Vantrelo developers
 # Builds (installing what is missing) and runs every test, headless.
 # Usage: scripts/test.sh [BUILD_DIR] [extra cmake arguments...]
 set -euo pipefail

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 #pragma once
 
 // A port without a device: it keeps what is written, lets a test feed received bytes, and

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The program against the real firmware on an emulated ATmega328P, paced to real time, its UART
 // on a pty linked as COM1: every button moves the right pin, and the window shows what the board
 // reports.

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The program's parts with the real QSerialPort against the simulator on ptys linked as COM<n>.
 
 #include "TestSupport.h"

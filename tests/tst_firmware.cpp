@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The firmware's protocol core, built for the host: every verb, the frames it must ignore, the
 // bounded line, the identifier.
 

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The program under bad input: a flood on the line, a port without permission.
 
 #include "Pty.h"

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The controller link on the fake port, at a small time scale: frames, line assembly, the
 // search and its rhythm, reply handling, the state query, the output commands, the fatal path.
 

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The port: settings texts, port numbers to devices, and the real QSerialPort against the
 // simulator on a pty.
 

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // The settings file, the number conversion, and loading and saving through the window.
 
 #include "WindowRig.h"

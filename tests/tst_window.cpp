@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // What the window adds to the link: states to colours and texts, clicks to commands, the
 // painted colours, tooltips, the help panel and the exit question.
 

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // Jobs the tests run as another user:
 //   test_helper open FOLDER N   opens port N from FOLDER; prints the error number (0: opened)
 //   test_helper save PATH       saves a record with port number 5 to PATH; exits 0 on success

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 /* vantrelo-board: runs the controller firmware on an emulated ATmega328P at 16 MHz (simavr)
  * with its UART0 on a pseudo-terminal, as a board on a USB serial adapter would be.
  *

@@ -1,3 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
 // vantrelo-sim: plays the output controller on a pseudo-terminal.
 //
 //   vantrelo-sim --link build/demo/COM1 --id 1 --outputs 4
@@ -6,6 +9,7 @@
 
 #include "ControllerCore.h"
 #include "Pty.h"
+#include "app/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -136,11 +140,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantrelo-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTRELO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Plays the output controller on a pseudo-terminal."));
-    parser.addHelpOption();
     const QCommandLineOption linkOpt(
         QStringLiteral("link"), QStringLiteral("Path of the link to create, e.g. build/demo/COM1."),
         QStringLiteral("path"));
@@ -160,7 +164,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption lfOpt(QStringLiteral("lf"),
                                    QStringLiteral("End answers with CR LF instead of CR."));
     parser.addOptions({linkOpt, idOpt, outputsOpt, silentOpt, delayOpt, toggleOpt, lfOpt});
-    parser.process(app);
+    if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
+        return *status;
 
     if (!parser.isSet(linkOpt)) {
         std::fprintf(stderr, "vantrelo-sim: --link is required\n");

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+#pragma once
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <optional>
+
+// Answers --help and --version, and refuses what the program does not take (exit status 2).
+// Returns the exit status when the program must end here, before any window is made.
+// With strict false, only --help and --version are looked for (the program's window toolkit
+// has not taken its own options, such as -geometry, out of the list yet).
+inline std::optional<int> answerCommandLine(QCommandLineParser &parser,
+                                            const QStringList &arguments, bool strict = true)
+{
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const bool parsed = parser.parse(arguments);
+    const QByteArray name = QCoreApplication::applicationName().toLocal8Bit();
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        const QString program = QFileInfo(arguments.value(0, QString::fromLatin1(name))).fileName();
+        std::fputs(
+            qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), program)),
+            stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s %s\n", name.constData(),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (!strict)
+        return std::nullopt;
+    QString error = parser.errorText();
+    if (parsed && !parser.positionalArguments().isEmpty())
+        error = u"unexpected argument '" + parser.positionalArguments().first() + u'\'';
+    if (error.isEmpty())
+        return std::nullopt;
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", name.constData(), qPrintable(error),
+                 name.constData());
+    return 2;
+}

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+// The programs' command lines: --version, --help and what they do not take, answered before any
+// window is made. A shown window paints, and Qt's painting log says so.
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void answers_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status"); // -1: still running after a second, as it should be
+        QTest::addColumn<QString>("output");
+        const QString app = QStringLiteral(VANTRELO_APP), sim = QStringLiteral(VANTRELO_SIM);
+        QTest::newRow("version") << app << QStringList{"--version"} << 0 << "vantrelo 0.1.0\n";
+        QTest::newRow("help") << app << QStringList{"--help"} << 0 << "Usage: vantrelo [options]\n";
+        QTest::newRow("unknown option")
+            << app << QStringList{"--bogus"} << 2 << "vantrelo: Unknown option 'bogus'.";
+        QTest::newRow("an argument")
+            << app << QStringList{"x"} << 2 << "vantrelo: unexpected argument 'x'";
+        QTest::newRow("none: the window") << app << QStringList{} << -1 << "";
+        QTest::newRow("sim version") << sim << QStringList{"-v"} << 0 << "vantrelo-sim 0.1.0\n";
+        QTest::newRow("sim unknown")
+            << sim << QStringList{"--nope"} << 2 << "vantrelo-sim: Unknown option 'nope'.";
+    }
+    void answers()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QTemporaryDir dir; // a copy of its own: no settings file, no COM link, no device
+        const QString copy = dir.filePath(QFileInfo(program).fileName());
+        QVERIFY(QFile::copy(program, copy));
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_LOGGING_RULES", "qt.widgets.painting=true");
+        run.setProcessEnvironment(env);
+        run.start(copy, arguments);
+        const bool ended = run.waitForFinished(1000);
+        if (!ended) {
+            run.kill();
+            run.waitForFinished();
+        }
+        const QByteArray out = run.readAllStandardOutput(), err = run.readAllStandardError();
+        QCOMPARE(ended ? run.exitCode() : -1, status);
+        QFETCH(QString, output);
+        QVERIFY2(status == 0 ? out.startsWith(output.toLocal8Bit())
+                             : err.contains(output.toLocal8Bit()),
+                 (out + err).constData());
+        QCOMPARE(err.contains("Painting and flushing"), status == -1); // a window was shown
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
