@@ -21,18 +21,15 @@ const QByteArray
     defaultsFile("1,\"9600\",0,\"\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n");
 const QByteArray names("\"A\",\"B\",\"C\",\"D\"\r\n");
 
-// What the boxes and captions show, in one list.
-QStringList shown(const MainWindowUi &ui)
+// What the boxes show, then each output's name box and button caption.
+QString shown(const MainWindowUi &ui)
 {
-    QStringList out = {ui.portEdit->text(), ui.baudEdit->text(), ui.sampleTimeEdit->text(),
-                       ui.deviceIdEdit->text(), ui.opt1Edit->text()};
+    QStringList out = {ui.portEdit->text(),     ui.baudEdit->text(), ui.sampleTimeEdit->text(),
+                       ui.deviceIdEdit->text(), ui.opt1Edit->text(), ui.opt2Edit->text()};
     for (int i = 0; i < 4; ++i)
-        out << ui.outputNameEdits[i]->text() << ui.outputButtons[i]->text();
-    return out;
+        out << ui.outputNameEdits[i]->text() + u'/' + ui.outputButtons[i]->text();
+    return out.join(u'|');
 }
-const QStringList defaultsShown = {"1",      "9600",   "0",      "",       "",
-                                   "MyOut1", "MyOut1", "MyOut2", "MyOut2", "MyOut3",
-                                   "MyOut3", "MyOut4", "MyOut4"};
 
 // Makes a file or a folder unchangeable, also to root (the immutable attribute), while it lives.
 struct Unchangeable
@@ -56,7 +53,7 @@ class TestSettings : public QObject
 {
     Q_OBJECT
 private slots:
-    void format()
+    void fileFormat()
     {
         QCOMPARE(SettingsFile::format({}), defaultsFile); // 52 bytes
         SettingsRecord r;
@@ -76,10 +73,8 @@ private slots:
                  QStringLiteral("//relay2.ini")); // nothing normalised
     }
 
-    void reading_data()
+    void reading()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("fields"); // port|baud|stime|id|name 1; empty: a failure
         const std::pair<const char *, const char *> rows[] = {
             {"1,9600,0,\r\n", "1|9600|0||A"},                   // written by hand, unquoted
             {"  2, \"9600\",  -5, \"x\"\r\n", "2|9600|-5|x|A"}, // blanks before items
@@ -89,20 +84,17 @@ private slots:
             {"1,\"9600\",0,\"\",\"x\"\r\n", ""},                          // five items on line 1
             {"1.5,\"9600\",0,\"\"\r\n", ""},                              // not a whole number
             {"40000,\"9600\",0,\"\"\r\n", ""},                            // out of range
+            {"1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\"\r\n", ""},           // three names
         };
-        for (const auto &[line1, fields] : rows)
-            QTest::newRow(line1) << QByteArray(line1) + names << QString::fromUtf8(fields);
-        QTest::newRow("line 1 only") << QByteArray("5,\"9600\",0,\"\"\r\n") << QString();
-        QTest::newRow("three names")
-            << QByteArray("1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\"\r\n") << QString();
-    }
-    void reading()
-    {
-        QFETCH(QByteArray, bytes);
-        const auto r = SettingsFile::parse(bytes).value_or(SettingsRecord{});
-        const QStringList fields = {QString::number(r.portNumber), r.baudText,
-                                    QString::number(r.sampleTime), r.deviceId, r.outputNames[0]};
-        QTEST(SettingsFile::parse(bytes) ? fields.join(u'|') : QString(), "fields");
+        for (const auto &[line1, fields] : rows) {
+            const auto r = SettingsFile::parse(QByteArray(line1) + names);
+            const QString read =
+                r ? QStringList{QString::number(r->portNumber), r->baudText,
+                                QString::number(r->sampleTime), r->deviceId, r->outputNames[0]}
+                        .join(u'|')
+                  : QString();
+            QCOMPARE(read, QString::fromUtf8(fields));
+        }
     }
 
     void conversion()
@@ -117,69 +109,61 @@ private slots:
         }
     }
 
-    void loadFallsBackToDefaults_data()
+    void load_data()
     {
         QTest::addColumn<QByteArray>("file"); // empty: no file
-        QTest::newRow("no file") << QByteArray();
-        QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names;
-        QTest::newRow("bit rate refused") << "2,\"96O0\",5,\"9\"\r\n" + names;
-        QTest::newRow("line 1 only") << QByteArray("2,\"19200\",5,\"9\"\r\n");
+        QTest::addColumn<QString>("shown");   // and the port number and identifier the link uses
+        const QString defaults =
+            "1|9600|0|||kept|MyOut1/MyOut1|MyOut2/MyOut2|MyOut3/MyOut3|MyOut4/MyOut4 1 ";
+        QTest::newRow("no file") << QByteArray() << defaults;
+        QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names << defaults;
+        QTest::newRow("bit rate refused") << "2,\"96O0\",5,\"9\"\r\n" + names << defaults;
+        QTest::newRow("line 1 only") << QByteArray("2,\"19200\",5,\"9\"\r\n") << defaults;
+        QTest::newRow("good") << QByteArray(
+                                     "4,\"19200\",-7,\"12\"\r\n\"Pump\",\"a,b\",\"\",\"d\"\r\n")
+                              << "4|19200|-7|12||kept|Pump/Pump|a,b/a,b|/|d/d 4 12";
     }
-    void loadFallsBackToDefaults()
+    void load()
     {
         QFETCH(QByteArray, file);
         WindowRig rig;
         if (!file.isEmpty())
             rig.writeIni(file);
-        rig.window.load();
-        // Everything takes the defaults, the identifier and the names too; silently.
-        QCOMPARE(shown(rig.ui()), defaultsShown);
-        QCOMPARE(rig.window.settings(), SettingsRecord{});
-        QVERIFY(rig.link.settings().portNumber == 1 && rig.link.settings().deviceId.isEmpty());
+        WindowRig::type(rig.ui().opt1Edit, QStringLiteral("emptied"));
+        WindowRig::type(rig.ui().opt2Edit, QStringLiteral("kept"));
+        rig.window.load(); // a refused file gives the defaults everywhere, silently
+        QTEST(shown(rig.ui()) + u' ' + QString::number(rig.link.settings().portNumber) + u' ' +
+                  rig.link.settings().deviceId,
+              "shown");
         QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
         QCOMPARE(rig.readIni(), file.isEmpty() ? QByteArray("<missing>") : file); // untouched
     }
 
-    void loadApplies()
-    {
-        WindowRig rig;
-        rig.writeIni("4,\"19200\",-7,\"12\"\r\n\"Pump\",\"Fan\",\"a,b\",\"\"\r\n");
-        WindowRig::type(rig.ui().opt1Edit, QStringLiteral("one"));
-        WindowRig::type(rig.ui().opt2Edit, QStringLiteral("two"));
-        rig.window.load();
-        QCOMPARE(shown(rig.ui()), (QStringList{"4", "19200", "-7", "12", "", "Pump", "Pump", "Fan",
-                                               "Fan", "a,b", "a,b", "", ""}));
-        QCOMPARE(rig.ui().opt2Edit->text(), QStringLiteral("two")); // never stored, never emptied
-        const LinkSettings &linked = rig.link.settings();
-        QCOMPARE(QString("%1 %2 %3").arg(linked.portNumber).arg(linked.baudText, linked.deviceId),
-                 QStringLiteral("4 19200 12"));
-    }
-
     void saveConvertsAndRestarts()
     {
-        const int port = 2; // "2.5", rounded half to even
         WindowRig rig;
         rig.connect();
-        WindowRig::type(rig.ui().portEdit, QStringLiteral("2.5"));
-        WindowRig::type(rig.ui().baudEdit, QStringLiteral("19200"));
-        WindowRig::type(rig.ui().sampleTimeEdit, QStringLiteral("-3.5"));
-        WindowRig::type(rig.ui().deviceIdEdit, QStringLiteral("5"));
-        WindowRig::type(rig.ui().outputNameEdits[1], QStringLiteral("Fan"));
+        for (const auto &[edit, text] : {std::pair{rig.ui().portEdit, "2.5"},
+                                         {rig.ui().baudEdit, "19200"},
+                                         {rig.ui().sampleTimeEdit, "-3.5"},
+                                         {rig.ui().deviceIdEdit, "5"},
+                                         {rig.ui().outputNameEdits[1], "Fan"}})
+            WindowRig::type(edit, QString::fromLatin1(text));
         rig.fake->written.clear();
         QTest::mouseClick(rig.ui().allOnButton,
                           Qt::LeftButton); // the new identifier counts after Save
         QCOMPARE(rig.fake->written, QList<QByteArray>{"OAH\r"});
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
-        QCOMPARE(rig.readIni(),
-                 QByteArray::number(port) +
-                     ",\"19200\",-4,\"5\"\r\n\"MyOut1\",\"Fan\",\"MyOut3\",\"MyOut4\"\r\n");
+        QCOMPARE(
+            rig.readIni(),
+            "2,\"19200\",-4,\"5\"\r\n\"MyOut1\",\"Fan\",\"MyOut3\",\"MyOut4\"\r\n"); // half to even
         // The link starts again on the values as stored: port closed, searching, outputs usable.
         QVERIFY(!rig.fake->isOpen() && rig.ui().outputsFrame->isEnabled());
-        QCOMPARE(rig.ui().portEdit->text(), QString::number(port));
-        QCOMPARE(rig.ui().outputButtons[1]->text(), QStringLiteral("Fan"));
+        QCOMPARE(shown(rig.ui()),
+                 "2|19200|-4|5|||MyOut1/MyOut1|Fan/Fan|MyOut3/MyOut3|MyOut4/MyOut4");
         QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
         QTRY_VERIFY(rig.fake->written.contains("5AT\r"));
-        QCOMPARE(rig.fake->opened.last(), std::pair(port, LineSettings{19200}));
+        QCOMPARE(rig.fake->opened.last(), std::pair(2, LineSettings{19200}));
     }
 
     void saveRefuses_data()
@@ -188,6 +172,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("refusal");
         const QString lineBreak = QStringLiteral("holds a line break or a double quote");
+        const QString port = QStringLiteral("The COM box needs a port number from 1 to 32767.");
         QTest::newRow("line break pasted") << 4 << "Fan\nB"
                                            << "The output 2 name box " + lineBreak;
         QTest::newRow("double quote") << 3 << "7\""
@@ -196,12 +181,9 @@ private slots:
                                                << "The BAUD box needs a bit rate";
         QTest::newRow("bit rate with a letter") << 1 << "96O0"
                                                 << "The BAUD box needs a bit rate";
-        QTest::newRow("port 0") << 0 << "0"
-                                << "The COM box needs a port number from 1 to 32767.";
-        QTest::newRow("port abc") << 0 << "abc"
-                                  << "The COM box needs a port number from 1 to 32767.";
-        QTest::newRow("port 70000") << 0 << "70000"
-                                    << "The COM box needs a port number from 1 to 32767.";
+        QTest::newRow("port 0") << 0 << "0" << port;
+        QTest::newRow("port abc") << 0 << "abc" << port;
+        QTest::newRow("port 70000") << 0 << "70000" << port;
         QTest::newRow("STime 1e2") << 2 << "1e2"
                                    << "The STime box needs a whole number from -32768 to 32767.";
     }
@@ -209,22 +191,22 @@ private slots:
     {
         QFETCH(int, box);
         QFETCH(QString, text);
+        QFETCH(QString, refusal);
         WindowRig rig;
         rig.writeIni(defaultsFile);
         rig.connect();
         const QLineEdit *edits[] = {rig.ui().portEdit, rig.ui().baudEdit, rig.ui().sampleTimeEdit,
                                     rig.ui().deviceIdEdit, rig.ui().outputNameEdits[1]};
+        auto *edit = const_cast<QLineEdit *>(edits[box]);
         WindowRig::type(rig.ui().deviceIdEdit, QStringLiteral("5"));
         QGuiApplication::clipboard()->setText(text); // as the operator pastes it
-        const_cast<QLineEdit *>(edits[box])->selectAll();
-        const_cast<QLineEdit *>(edits[box])->paste();
-        QCOMPARE(edits[box]->text(), text);
+        edit->selectAll();
+        edit->paste();
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
         QCOMPARE(rig.warnings.size(), 1);
-        QFETCH(QString, refusal);
         QVERIFY2(rig.warnings[0].startsWith("Not saved. " + refusal), qPrintable(rig.warnings[0]));
         QCOMPARE(rig.readIni(), defaultsFile);
-        QCOMPARE(edits[box]->text(), text); // the edits stay for the operator to mend
+        QCOMPARE(edit->text(), text); // the edits stay for the operator to mend
         QCOMPARE(rig.window.settings(), SettingsRecord{});
         QVERIFY(rig.fake->isOpen() && !rig.link.isSearching()); // still connected, as loaded
         rig.fake->written.clear();
@@ -239,10 +221,10 @@ private slots:
         rig.connect();
         WindowRig::type(rig.ui().outputNameEdits[0], QStringLiteral("Pump"));
         rig.realWarnings = true;
-        QString shown; // the dialog, looked at two retry ticks after it opened
+        QString shownText; // the dialog, looked at two retry ticks after it opened
         QTimer::singleShot(300, [&] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                shown = box->text();
+                shownText = box->text();
                 box->accept();
             }
         });
@@ -252,8 +234,8 @@ private slots:
                 QSKIP("chattr cannot make the file unchangeable here");
             QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
         }
-        QVERIFY2(shown.startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
-                 qPrintable(shown));
+        QVERIFY2(shownText.startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
+                 qPrintable(shownText));
         QCOMPARE(rig.readIni(), defaultsFile);
         QCOMPARE(rig.ui().outputNameEdits[0]->text(), QStringLiteral("Pump"));
         QVERIFY(rig.fake->isOpen() && !rig.link.isSearching());

@@ -119,17 +119,6 @@ private slots:
         QTRY_COMPARE(toolTipOf(rig.ui().statusLabel), where);
     }
 
-    void fatalEndSkipsTheQuestion()
-    {
-        WindowRig rig;
-        rig.connect();
-        rig.fake->failWriteWith = PortErrors::WriteFailed;
-        QTest::mouseClick(rig.ui().outputButtons[0], Qt::LeftButton);
-        QCOMPARE(rig.statusText(), QStringLiteral("COM Port communication error! Close App! 8021"));
-        QTRY_COMPARE(rig.ends, QList<int>{MainWindow::fatalExitCode});
-        QCOMPARE(rig.asked, 0);
-    }
-
     void helpPanel()
     {
         WindowRig rig;
