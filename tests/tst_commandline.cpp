@@ -21,6 +21,8 @@ private slots:
         const QString app = QStringLiteral(VANTRELO_APP), sim = QStringLiteral(VANTRELO_SIM);
         QTest::newRow("version") << app << QStringList{"--version"} << 0 << "vantrelo 0.1.0\n";
         QTest::newRow("help") << app << QStringList{"--help"} << 0 << "Usage: vantrelo [options]\n";
+        QTest::newRow("help, no display")
+            << app << QStringList{"-h"} << 0 << "Usage: vantrelo [options]\n";
         QTest::newRow("unknown option")
             << app << QStringList{"--bogus"} << 2 << "vantrelo: Unknown option 'bogus'.";
         QTest::newRow("an argument")
@@ -41,6 +43,10 @@ private slots:
         QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (QByteArray(QTest::currentDataTag()).endsWith("no display")) { // as over ssh
+            env.insert("QT_QPA_PLATFORM", "xcb");
+            env.remove("DISPLAY");
+        }
         env.insert("QT_LOGGING_RULES", "qt.widgets.painting=true");
         run.setProcessEnvironment(env);
         run.start(copy, arguments);
