@@ -55,7 +55,7 @@ public:
     }
     QString link() const { return m_link; }
     qint64 pid() const { return m_process.processId(); }
-    // The emulated board's output pins as last reported, "D2=high D3=low ...", in pin order.
+    // The emulated board's output pins by name ("D3"), each as last reported ("high").
     QMap<QString, QString> pins()
     {
         QMap<QString, QString> levels;
@@ -65,13 +65,15 @@ public:
         return levels;
     }
 
-private:
+    // Everything it printed so far.
     QByteArray log(int waitMs = 0)
     {
         if (waitMs)
             m_process.waitForReadyRead(waitMs);
         return m_log += m_process.readAllStandardOutput();
     }
+
+private:
     QString m_link;
     QProcess m_process;
     QByteArray m_log;
