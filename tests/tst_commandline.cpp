@@ -29,6 +29,8 @@ private slots:
             << app << QStringList{"x"} << 2 << "vantrelo: unexpected argument 'x'";
         QTest::newRow("none: the window") << app << QStringList{} << -1 << "";
         QTest::newRow("sim version") << sim << QStringList{"-v"} << 0 << "vantrelo-sim 0.1.0\n";
+        QTest::newRow("board version") << QStringLiteral(VANTRELO_BOARD) << QStringList{"--version"}
+                                       << 0 << "vantrelo-board 0.1.0\n";
         QTest::newRow("sim unknown")
             << sim << QStringList{"--nope"} << 2 << "vantrelo-sim: Unknown option 'nope'.";
     }

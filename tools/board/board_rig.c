@@ -111,11 +111,14 @@ int main(int argc, char *argv[])
             link_path = argv[++i];
         else if (!strcmp(argv[i], "--realtime"))
             realtime = 1;
+        else if (!strcmp(argv[i], "--version") || !strcmp(argv[i], "-v"))
+            return printf("vantrelo-board %s\n", VANTRELO_VERSION) < 0;
         else
             firmware_path = NULL, i = argc;
     }
     if (!firmware_path || !link_path) {
-        fprintf(stderr, "usage: vantrelo-board --firmware FILE.elf --link PATH [--realtime]\n");
+        fprintf(stderr, "usage: vantrelo-board --firmware FILE.elf --link PATH [--realtime]\n"
+                        "       vantrelo-board --version\n");
         return 2;
     }
 
