@@ -261,7 +261,7 @@ private slots:
         rig.link.stop(); // during the query's delay
         QTest::qWait(250);
         QCOMPARE(rig.port.written.size(), 1);
-        QVERIFY(!rig.port.isOpen() && !rig.link.isAwaitingReply() && rig.ends.isEmpty());
+        QVERIFY(!rig.port.isOpen() && !rig.link.isAwaitingReply() && !rig.link.hasFailed());
     }
 
     void lostDevice()
