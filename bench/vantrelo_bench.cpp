@@ -24,10 +24,10 @@
 #include "serial/SystemSerialPort.h"
 
 #include <QApplication>
-#include <QProcess>
-#include <QTest>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -316,15 +316,22 @@ int board(const QString &rig, const QString &firmware, int clicks)
     QByteArray log;
     const auto readLog = [&] { return log += emulator.readAllStandardOutput(); };
     if (!runUntil([&] { return readLog().contains("ready on"); }, 5000))
+        return std::fprintf(stderr, "the board rig did not start\n"), 1;
+    QFile ini(dir.filePath("bench.ini")); // the board answers to identifier 1
+    if (!ini.open(QIODevice::WriteOnly) ||
+        ini.write("1,\"9600\",0,\"1\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n") < 0)
         return 1;
+    ini.close();
     SystemSerialPort port(dir.path(), [] { return QStringList(); });
     ControllerLink link(&port, LinkTimings{}.scaled(0.1));
     MainWindow window(&link, {dir.path(), QStringLiteral("bench")});
     window.load();
     if (!runUntil([&] { return link.outputState(4).has_value(); }, 10000))
-        return 1;
+        return std::fprintf(stderr, "no state query answered: %s\n", qPrintable(link.statusText())),
+               1;
     double echoed = 0;
-    QObject::connect(&link, &ControllerLink::outputReported, &window, [&] { echoed = epochSeconds(); });
+    QObject::connect(&link, &ControllerLink::outputReported, &window,
+                     [&] { echoed = epochSeconds(); });
     std::vector<double> toPin, toEcho;
     for (int i = 0; i < clicks; ++i) {
         const qsizetype seen = readLog().count('\n');
@@ -332,7 +339,7 @@ int board(const QString &rig, const QString &firmware, int clicks)
         const double clicked = epochSeconds();
         QTest::mouseClick(window.ui().outputButtons[0], Qt::LeftButton);
         if (!runUntil([&] { return echoed > 0 && readLog().count('\n') > seen; }, 2000))
-            return 1;
+            return std::fprintf(stderr, "click %d: no echo or no pin change\n", i), 1;
         const QList<QByteArray> pinLine = log.trimmed().split('\n').last().split(' ');
         toPin.push_back((pinLine.value(0).toDouble() - clicked) * 1000);
         toEcho.push_back((echoed - clicked) * 1000);
