@@ -29,9 +29,13 @@ ControllerLink::ControllerLink(SerialPort *port, LinkTimings timings, QObject *p
     m_fatalTimer.setTimerType(Qt::PreciseTimer);
     m_fatalTimer.setSingleShot(true);
     m_fatalTimer.setInterval(m_timings.fatalDelay);
+    m_queryTimer.setTimerType(Qt::PreciseTimer);
+    m_queryTimer.setSingleShot(true);
+    m_clock.start();
 
     connect(&m_retryTimer, &QTimer::timeout, this, &ControllerLink::attemptConnection);
     connect(&m_replyTimeout, &QTimer::timeout, this, &ControllerLink::onReplyTimeout);
+    connect(&m_queryTimer, &QTimer::timeout, this, &ControllerLink::sendDueQuery);
     connect(&m_fatalTimer, &QTimer::timeout, this, [this] {
         stop();
         emit fatalEnd();
@@ -59,7 +63,8 @@ void ControllerLink::start(const LinkSettings &settings)
 
 void ControllerLink::stop()
 {
-    ++m_run;
+    m_queriesDue.clear();
+    m_queryTimer.stop();
     m_retryTimer.stop();
     m_replyTimeout.stop();
     m_fatalTimer.stop();
@@ -172,11 +177,18 @@ void ControllerLink::queryStates()
 {
     armReplyTimeout();
     // One millisecond more: strictly later than the delay, even when the timer fires on it.
-    QTimer::singleShot(m_timings.queryDelay + milliseconds(1), Qt::PreciseTimer, this,
-                       [this, run = m_run] {
-                           if (run == m_run)
-                               send(Frames::stateQuery(m_settings.deviceId));
-                       });
+    m_queriesDue.append(m_clock.elapsed() + m_timings.queryDelay.count() + 1);
+    if (!m_queryTimer.isActive())
+        m_queryTimer.start(std::chrono::milliseconds(m_queriesDue.first() - m_clock.elapsed()));
+}
+
+void ControllerLink::sendDueQuery()
+{
+    m_queriesDue.removeFirst();
+    if (!m_queriesDue.isEmpty())
+        m_queryTimer.start(
+            std::chrono::milliseconds(qMax<qint64>(0, m_queriesDue.first() - m_clock.elapsed())));
+    send(Frames::stateQuery(m_settings.deviceId));
 }
 
 std::optional<bool> ControllerLink::outputState(int output) const

@@ -6,6 +6,7 @@
 #include "LineAssembler.h"
 #include "serial/SerialPort.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -102,6 +103,7 @@ private:
     void onDeviceLost(const PortError &error);
     void handleLine(const QString &line);
     void queryStates();
+    void sendDueQuery();
     void send(const QByteArray &frame);
     void failFatally(int errorNumber);
     void showPortFailure(const PortError &error);
@@ -123,9 +125,12 @@ private:
     PortError m_portFailure;
     bool m_connected = false; // the handshake was answered since the last start
     bool m_failed = false;
-    unsigned m_run = 0; // counts stops: a state query scheduled before one is not sent
+    // When each pending state query goes out, on a steady clock; one per handshake answer.
+    QList<qint64> m_queriesDue;
+    QElapsedTimer m_clock;
 
     QTimer m_retryTimer;
     QTimer m_replyTimeout;
     QTimer m_fatalTimer;
+    QTimer m_queryTimer;
 };

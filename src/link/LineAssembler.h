@@ -4,16 +4,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <optional>
 
 // Gathers received characters into reply lines: a CR ends a line, LFs are dropped, empty lines
-// are never handed over.
-//
-// The completed line is taken out of the buffer before it is handed over, so a handler that
-// lets events run (and so receives more characters meanwhile) neither sees them glued to its
-// line nor loses them afterwards. The buffer is bounded: a run of more than maxLine characters
-// without a CR is dropped up to the next CR, so memory stays flat whatever the line carries.
+// are never handed over. The buffer is bounded: a run of more than maxLine characters without a
+// CR is dropped up to the next CR, so memory stays flat whatever the line carries. It keeps its
+// capacity from line to line, so a steady stream of lines allocates nothing.
 class LineAssembler
 {
 public:
@@ -21,9 +19,14 @@ public:
 
     explicit LineAssembler(qsizetype maxLine = defaultMaxLine) : m_maxLine(maxLine) {}
 
-    // Takes one received character; returns the completed line when it was a CR ending one.
-    std::optional<QByteArray> push(char c)
+    // Takes one received character. When it is the CR that ends a line, returns that line,
+    // valid until the next call.
+    std::optional<QByteArrayView> push(char c)
     {
+        if (m_handedOver) {
+            m_line.resize(0);
+            m_handedOver = false;
+        }
         if (c == '\n')
             return std::nullopt;
         if (c == '\r') {
@@ -31,26 +34,23 @@ public:
             m_overflow = false;
             if (dropped || m_line.isEmpty())
                 return std::nullopt;
-            QByteArray line;
-            line.swap(m_line);
-            return line;
+            m_handedOver = true;
+            return QByteArrayView(m_line);
         }
         if (m_overflow)
             return std::nullopt;
         if (m_line.size() >= m_maxLine) {
             m_overflow = true;
-            m_line = QByteArray();
+            m_line.resize(0);
             return std::nullopt;
         }
         m_line.append(c);
         return std::nullopt;
     }
 
-    const QByteArray &pending() const { return m_line; }
-    bool discarding() const { return m_overflow; }
-
 private:
     QByteArray m_line;
     qsizetype m_maxLine;
     bool m_overflow = false;
+    bool m_handedOver = false; // m_line holds the line handed over last
 };
