@@ -267,7 +267,7 @@ int fatal()
     wall.start();
     rig.window.saveSettings();       // Save closes the port ...
     rig.link.switchAllOutputs(true); // ... so this command fails: the 3 s wait, then the end
-    runFor(3100); // one timer, no polling: what the wait itself costs
+    runFor(3100);                    // one timer, no polling: what the wait itself costs
     report("fatal_wait_duration", double(wall.elapsed()), "ms");
     report("fatal_wait_cpu", (processCpu() - cpu0) * 1000.0, "ms");
     return rig.ended ? 0 : 1;

@@ -152,7 +152,7 @@ private slots:
         QSignalSpy reported(&rig.link, &ControllerLink::outputReported);
         rig.port.receive(QByteArray(5000, 'x') + "\r\r\n"); // an over-long run is dropped
         QCOMPARE(rig.link.status(), Status::Searching);
-        rig.port.receive(line.left(1));                     // lines come in pieces, LFs anywhere
+        rig.port.receive(line.left(1)); // lines come in pieces, LFs anywhere
         rig.port.receive(line.mid(1) + "\n\r\n");
         QTEST(rig.link.statusText(), "text");
         QCOMPARE(rig.link.status(), Status::Reply);
