@@ -91,6 +91,57 @@ private slots:
                  (QList<QByteArray>{"7O1H\r", "7O3L\r", "7O4H\r", "7OAH\r", "7OAL\r"}));
     }
 
+    void textsAndTabOrderAsDesigned()
+    {
+        WindowRig rig;
+        const MainWindowUi &ui = rig.ui();
+        const QStringList texts = {ui.saveButton->text(),
+                                   ui.helpButton->text(),
+                                   ui.closeHelpButton->text(),
+                                   ui.allOnButton->text(),
+                                   ui.allOffButton->text(),
+                                   ui.outputsFrame->caption(),
+                                   ui.helpPanel->caption(),
+                                   ui.statusLabel->text(),
+                                   ui.deviceLabel->text(),
+                                   ui.outputButtons[3]->text(),
+                                   ui.outputNameEdits[0]->text(),
+                                   ui.portEdit->text() + ui.baudEdit->text() +
+                                       ui.sampleTimeEdit->text()};
+        QCOMPARE(texts.join(u'|'), "Save|Help|Close|All Outputs=ON|All "
+                                   "Outputs=OFF|Outputs:|Help:|---|???|Out4|Text2|196000");
+        QCOMPARE(ui.settingsFrame->caption(),
+                 " COM:    BAUD:          ID:           STime:     Opt1:       Opt2:");
+        QCOMPARE(ui.helpTextEdit->toPlainText().split(u'\n').mid(1, 7),
+                 (QStringList{
+                     "- Set Baud rate (9600) ", "- Set ID (device identifier): without or 1,2,3...",
+                     "- Set Sample Time (STime=0 not in use)", "- Opt1 - Opt3 are not used",
+                     "Add user labels for output buttons",
+                     "More devices can be connected to different ports and copy the exe version  "
+                     "under a different name ",
+                     "and use the various COM ports."}));
+        const QList<QWidget *> order = {ui.outputButtons[0],   ui.outputButtons[1],
+                                        ui.outputButtons[2],   ui.outputButtons[3],
+                                        ui.allOffButton,       ui.allOnButton,
+                                        ui.helpButton,         ui.helpTextEdit,
+                                        ui.closeHelpButton,    ui.portEdit,
+                                        ui.baudEdit,           ui.sampleTimeEdit,
+                                        ui.deviceIdEdit,       ui.opt1Edit,
+                                        ui.outputNameEdits[0], ui.outputNameEdits[1],
+                                        ui.outputNameEdits[2], ui.outputNameEdits[3],
+                                        ui.saveButton,         ui.opt2Edit};
+        // Twips at 15 to the pixel: output slot 4 at 5775, the status line, the help panel.
+        QCOMPARE(QList<QRect>({rig.window.rect(), ui.outputButtons[3]->geometry(),
+                               ui.statusLabel->geometry(), ui.helpPanel->geometry()}),
+                 QList<QRect>(
+                     {{0, 0, 519, 297}, {385, 21, 113, 43}, {8, 56, 505, 19}, {8, 8, 505, 281}}));
+        QList<QWidget *> chain;
+        for (QWidget *w = order[0]; chain.size() < order.size(); w = w->nextInFocusChain())
+            if (order.contains(w))
+                chain << w;
+        QCOMPARE(chain, order);
+    }
+
     void captionNamesTheCopy()
     {
         WindowRig rig({}, {}, QStringLiteral("relay2"));
