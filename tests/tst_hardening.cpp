@@ -10,6 +10,7 @@
 
 #include "serial/SystemSerialPort.h"
 
+#include <QDeadlineTimer>
 #include <QStandardPaths>
 
 #include <thread>
@@ -61,7 +62,7 @@ private slots:
                 done = true;
             });
             int clicks = 0;
-            for (QElapsedTimer t; t.start(), !done && t.elapsed() < 60000;) {
+            for (QDeadlineTimer limit(60000); !done && !limit.hasExpired();) {
                 QTest::qWait(20);
                 if (clicks < 3 && ++clicks)
                     QTest::mouseClick(rig.ui().allOnButton, Qt::LeftButton);
@@ -73,9 +74,9 @@ private slots:
         QTest::qWait(100);
         const qint64 before = residentKiB();
         clicks += pour();
-        QTRY_COMPARE(peer.received().count("OAH\r"),
-                     clicks); // the clicks went out during the flood
-        peer.write("O3H\r");  // the next valid line is still recognised
+        // The clicks went out during the flood.
+        QTRY_COMPARE(peer.received().count("OAH\r"), clicks);
+        peer.write("O3H\r"); // the next valid line is still recognised
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui().outputButtons[2]->backColour(), Colours::OutputOn,
                                   20000);
         QCOMPARE(rig.statusText(), QStringLiteral("COM:1 Baud:9600 COM data: O3H"));
