@@ -10,7 +10,9 @@
 
 #include "app/MainWindow.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QHelpEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +37,13 @@ struct WindowRig
     }
 
     const MainWindowUi &ui() const { return window.ui(); }
+    // The tooltip as it shows when the mouse rests on the control.
+    static QString toolTipOf(const QWidget *w)
+    {
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), QPoint(2, 2));
+        QApplication::sendEvent(const_cast<QWidget *>(w), &help);
+        return w->toolTip();
+    }
     QString statusText() const { return ui().statusLabel->text(); }
     ColourWord statusColour() const { return ui().statusLabel->backColour(); }
     QString iniPath() const { return window.settingsPath(); }

@@ -34,15 +34,18 @@ private slots:
         const double before = TestSupport::cpuSeconds();
         QTest::qWait(400);
         QVERIFY2(TestSupport::cpuSeconds() - before < 0.1, "CPU spin after the device went away");
-        QVERIFY(rig.ui().outputsFrame->isEnabled() && !rig.link.isSearching());
+
+        QVERIFY(rig.ui().outputsFrame->isEnabled() && rig.link.isSearching());
 
         sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1); // plugged in again
         QVERIFY(sim->start());
-        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // searches again
+        // Found again without a click, and its states queried.
         QTRY_VERIFY_WITH_TIMEOUT(sim->received().contains("OA<CR>"), 3000);
+        QTRY_COMPARE(rig.statusColour(), Colours::StatusReply);
         sim->kill();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.port->isOpen(), 1000);
-        QTest::mouseClick(rig.ui().outputButtons[0], Qt::LeftButton); // the fatal path
+        // Before the next attempt reopens the port, a click takes the fatal path.
+        QTest::mouseClick(rig.ui().outputButtons[0], Qt::LeftButton);
         QCOMPARE(rig.statusText(), QStringLiteral("COM Port communication error! Close App! 8018"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.ends, QList<int>{MainWindow::fatalExitCode}, 2000);
         QCOMPARE(rig.asked, 0); // no exit question on the way

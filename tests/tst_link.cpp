@@ -253,20 +253,34 @@ private slots:
         QCOMPARE(rig.ends.size(), 1);
     }
 
-    void stopSendsNothingMore()
+    void nothingGoesOutAfterTheQueryDelay_data()
     {
+        QTest::addColumn<int>("cut"); // 0 stop (Exit), 1 a link start (Save), 2 the device lost
+        QTest::newRow("stop") << 0;
+        QTest::newRow("link start") << 1;
+        QTest::newRow("device lost") << 2;
+    }
+    void nothingGoesOutAfterTheQueryDelay()
+    {
+        // A query still due when its port closes would fail on it, and the program would end.
+        QFETCH(int, cut);
         Rig rig(0.5);
         QTRY_COMPARE_WITH_TIMEOUT(rig.port.written.size(), 1, 2000);
         rig.port.receive("OK\r");
-        rig.link.stop(); // during the query's delay
+        if (cut == 0)
+            rig.link.stop();
+        else if (cut == 1)
+            rig.link.start(rig.link.settings());
+        else
+            rig.port.loseDevice();
         QTest::qWait(250);
         QCOMPARE(rig.port.written.size(), 1);
-        QVERIFY(!rig.port.isOpen() && !rig.link.isAwaitingReply() && !rig.link.hasFailed());
+        QVERIFY(!rig.port.isOpen() && !rig.link.hasFailed() && !rig.link.isConnected());
     }
 
     void lostDevice()
     {
-        Rig rig(0.05);
+        Rig rig(0.05); // retries every 100 ms
         QTRY_COMPARE(rig.port.opened.size(), 1);
         rig.port.loseDevice(); // while searching: the next attempt opens the port again
         QCOMPARE(rig.link.portFailure().number, ReadFailed);
@@ -274,11 +288,25 @@ private slots:
         QTRY_COMPARE(rig.port.opened.size(), 2);
         QCOMPARE(rig.link.portFailure().number, 0);
         rig.answerHandshake();
-        rig.port.loseDevice(); // while connected: shown at once, and no new search
+        rig.port.receive("O2H\r");
+        QSignalSpy connectedChanges(&rig.link, &ControllerLink::connectedChanged);
+        rig.port.written.clear();
+        const qint64 lost = rig.clock.elapsed();
+        rig.port.loseDevice(); // while connected: shown at once, then searched for again
         QCOMPARE(std::pair(rig.link.status(), rig.link.statusText()),
                  std::pair(Status::Failed, QStringLiteral("COM Port comm-error! 8020")));
-        QTest::qWait(150);
-        QVERIFY(rig.port.opened.size() == 2 && !rig.link.isSearching());
+        QCOMPARE(rig.link.portFailure().number, ReadFailed);
+        QVERIFY(!rig.link.isConnected() && rig.link.isSearching());
+        QCOMPARE(connectedChanges.size(), 1);
+        QTRY_COMPARE(rig.port.written, Bytes{"AT\r"});
+        const QList<qint64> attempts = rig.timesOf(u"Searching");
+        QVERIFY2(attempts.last() - lost >= 90, qPrintable(QString::number(attempts.last() - lost)));
+        QCOMPARE(rig.port.opened.size(), 3);
+        QCOMPARE(rig.link.outputState(2), std::optional<bool>(true)); // until the board reports
+        rig.port.receive("OK\r"); // back: connected again, and the states are queried
+        QVERIFY(rig.link.isConnected() && !rig.link.isSearching());
+        QTRY_COMPARE(rig.port.written, (Bytes{"AT\r", "OA\r"}));
+        QCOMPARE(connectedChanges.size(), 2);
     }
 };
 

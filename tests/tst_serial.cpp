@@ -93,6 +93,13 @@ private slots:
                               "COM3 = /dev/ttyS1"}));
         QCOMPARE(port.describePort(2), QString("COM2 -> " + dir.filePath("COM2") +
                                                " -> /tmp/<b>evil</b> -> no such device"));
+        // The user's own folder comes first, then the executable's.
+        QTemporaryDir own;
+        QFile::link(QStringLiteral("/dev/null"), own.filePath(QStringLiteral("COM2")));
+        QFile::link(QStringLiteral("/dev/zero"), own.filePath(QStringLiteral("COM3")));
+        SystemSerialPort both(QStringList{own.path(), dir.path()}, [] { return QStringList(); });
+        QCOMPARE(both.presentPorts(), (QStringList{"COM2 -> /dev/null", "COM3 -> /dev/zero"}));
+        QVERIFY(both.describePort(2).endsWith(own.filePath("COM2") + " -> /dev/null"));
     }
 };
 

@@ -269,6 +269,120 @@ private slots:
         QCOMPARE(SettingsFile::read(file), std::optional(record));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"board.ini"});
     }
+
+    void refusedFileIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("reason"); // empty: the load takes it
+        QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names << "port number 0";
+        QTest::newRow("bit rate with a blank")
+            << "2,\"9600 \",5,\"9\"\r\n" + names << "bit rate \"9600 \" is not digits";
+        QTest::newRow("three items") << "2,\"9600\",5\r\n" + names << "line 1 holds 3 items";
+        QTest::newRow("good") << "2,\"9600\",5,\"9\"\r\n" + names << QString();
+    }
+    void refusedFileIsKept()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, reason);
+        WindowRig rig;
+        rig.writeIni(file);
+        rig.window.load();
+        const QString note = "Settings: " + rig.iniPath() + " was not used (" + reason +
+                             "); the defaults are in force. Save first keeps it as " +
+                             rig.iniPath() + ".bak.";
+        const QString tip = WindowRig::toolTipOf(rig.ui().statusLabel);
+        QVERIFY2(reason.isEmpty() ? !tip.contains("not used") : tip.contains(note.toHtmlEscaped()),
+                 qPrintable(tip));
+        WindowRig::type(rig.ui().portEdit, QStringLiteral("3"));
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
+        QVERIFY(rig.warnings.isEmpty());
+        QFile backup(rig.iniPath() + ".bak");
+        QCOMPARE(backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray("<missing>"),
+                 reason.isEmpty() ? QByteArray("<missing>") : file);
+        QVERIFY(rig.readIni().startsWith("3,"));
+        QVERIFY(!WindowRig::toolTipOf(rig.ui().statusLabel).contains("not used"));
+        backup.remove();
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // after a good load: no backup
+        QVERIFY(!backup.exists());
+    }
+
+    void saveFailureKeepsTheOldBytes_data()
+    {
+        // Shell run in a private mount namespace: D is a folder, F the settings file in it.
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("save"); // runs the save; "$SAVE" is the helper's command
+        const QString fullDisk = "mount -t tmpfs -o size=8k tmpfs \"$D\"; printf 'OLD\\r\\n' >"
+                                 " \"$F\"; cat /dev/zero > \"$D/fill\" 2>/dev/null; ";
+        QTest::newRow("full disk") << fullDisk << "$SAVE";
+        QTest::newRow("full disk, written in place")
+            << fullDisk + "chown 65534:65534 \"$D\" \"$F\"; chmod 0555 \"$D\""
+            << "setpriv --reuid=65534 --regid=65534 --clear-groups $SAVE 5000"; // two pages
+        QTest::newRow("file-size limit") << "printf 'OLD\\r\\n' > \"$F\""
+                                         << "(trap '' XFSZ; ulimit -f 0; $SAVE)";
+        QTest::newRow("rename refused")
+            << "printf 'OLD\\r\\n' > \"$D/old\"; touch \"$F\"; mount --bind \"$D/old\" \"$F\""
+            << "$SAVE";
+    }
+    void saveFailureKeepsTheOldBytes()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, save);
+        if (::geteuid() != 0 || QStandardPaths::findExecutable("unshare").isEmpty() ||
+            QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("needs root, unshare and setpriv");
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ExeOther);
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("D", dir.filePath("d"));
+        env.insert("F", dir.filePath("d/board.ini"));
+        env.insert("SAVE",
+                   QStringLiteral(VANTRELO_TEST_HELPER) + " save " + dir.filePath("d/board.ini"));
+        shell.setProcessEnvironment(env);
+        QDir(dir.path()).mkdir("d");
+        shell.start("unshare",
+                    {"-m", "sh", "-c",
+                     setup + "\ncat \"$F\"; echo '|'; " + save + "; printf '|%s|' $?; cat \"$F\""});
+        QVERIFY(shell.waitForFinished(10000));
+        const QList<QByteArray> parts = shell.readAllStandardOutput().split('|');
+        QCOMPARE(parts.size(), 4);
+        QCOMPARE(parts[0], QByteArray("OLD\r\n"));
+        QVERIFY2(parts[1].trimmed().size() > 0, "the failure names the system's reason");
+        QCOMPARE(parts[2], QByteArray("1")); // told as a failure
+        QCOMPARE(parts[3], parts[0]);        // the old bytes stay
+    }
+
+    void installedProgramSavesInTheUsersFolder()
+    {
+        // The executable's folder is not the user's: Save writes <config>/vantrelo/<name>.ini,
+        // and until then the file beside the executable is the administrator's default.
+        if (::geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("needs root and setpriv to run as another user");
+        QTemporaryDir exeDir, config;
+        QFile::setPermissions(exeDir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ExeOwner | QFile::ReadOther |
+                                                 QFile::ExeOther);
+        QVERIFY(::chown(qPrintable(config.path()), 65534, 65534) == 0);
+        const QString beside = exeDir.filePath("board.ini");
+        QFile admin(beside);
+        QVERIFY(admin.open(QIODevice::WriteOnly));
+        admin.write("7,\"9600\",0,\"\"\r\n" + names);
+        admin.close();
+        QProcess helper;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        helper.setProcessEnvironment(env);
+        helper.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                 QStringLiteral(VANTRELO_TEST_HELPER), "save-window", exeDir.path(),
+                                 "board", "9"});
+        QVERIFY(helper.waitForFinished(10000));
+        const QString own = config.path() + "/vantrelo/board.ini";
+        QCOMPARE(QString::fromLocal8Bit(helper.readAllStandardOutput()),
+                 "loaded " + beside + " port 7\nloaded " + own + " port 9\n");
+        QVERIFY(QFileInfo(beside).size() > 0 && admin.open(QIODevice::ReadOnly) &&
+                admin.readAll().startsWith("7,")); // the default stays as it was
+    }
 };
 
 QTEST_MAIN(TestSettings)

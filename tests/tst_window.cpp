@@ -26,13 +26,8 @@ ColourWord fixed(ColourWord word) // a system colour as this desktop paints it
     return Colours::fromRgb(Colours::toColor(word, QApplication::palette()).rgb());
 }
 
-// The tooltip as it shows when the mouse rests on the control.
-QString toolTipOf(const QWidget *w)
-{
-    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), QPoint(2, 2));
-    QApplication::sendEvent(const_cast<QWidget *>(w), &help);
-    return w->toolTip();
-}
+using ::WindowRig;
+const auto toolTipOf = &WindowRig::toolTipOf;
 
 } // namespace
 
@@ -156,8 +151,10 @@ private slots:
         rig.fake->device = QStringLiteral("/dev/<img src=x>");
         rig.fake->ports = QStringList{"COM4 = /dev/<b>bold</b>"};
         rig.fake->failOpenWith = PortErrors::PermissionDenied;
+        rig.writeIni("1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\",\"D\"\r\n");
         rig.window.load();
-        const QString where = plainToolTip("COM1 -> /dev/<img src=x>");
+        const QString where =
+            plainToolTip("COM1 -> /dev/<img src=x>\n\nSettings: " + rig.iniPath());
         QCOMPARE(toolTipOf(rig.ui().statusLabel), where);
         QTRY_COMPARE(rig.statusText(), QStringLiteral("COM Port comm-error! 8010"));
         const QString tip = toolTipOf(rig.ui().statusLabel);

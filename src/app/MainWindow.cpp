@@ -9,6 +9,8 @@
 #include "settings/SettingsFile.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,11 +35,14 @@ ColourWord statusColour(ControllerLink::Status status)
 }
 
 // The load refuses what the port would refuse: a number below 1, or a bit rate that does not
-// make a line-settings text.
-bool portAccepts(const SettingsRecord &record)
+// make a line-settings text. Returns why, or nothing.
+QString portRefusal(const SettingsRecord &record)
 {
-    return PortMap::isPortNumber(record.portNumber) &&
-           LineSettings::parse(record.baudText + u",N,8,1").has_value();
+    if (!PortMap::isPortNumber(record.portNumber))
+        return u"port number " + QString::number(record.portNumber);
+    if (!LineSettings::parse(record.baudText + u",N,8,1"))
+        return u"bit rate \"" + record.baudText + u"\" is not digits";
+    return {};
 }
 
 } // namespace
@@ -80,12 +85,22 @@ void MainWindow::startLink()
 }
 
 // A file that cannot be read, or whose port number or bit rate the port would refuse, gives
-// the defaults everywhere, silently; the file stays as it is.
+// the defaults everywhere; the screen says nothing, the status tooltip says why, and the file
+// stays as it is until the first Save, which first keeps it as <file>.bak.
 void MainWindow::loadSettings()
 {
-    m_settingsPath = SettingsFile::path(m_options.exeDir, m_options.exeName);
-    const auto record = SettingsFile::read(m_settingsPath);
-    m_settings = record && portAccepts(*record) ? *record : SettingsRecord{};
+    const auto where =
+        SettingsLocation::find(m_options.exeDir, m_options.exeName, m_options.configDir);
+    m_settingsPath = where.savePath;
+    m_loadedPath = where.loadPath;
+    QString refusal;
+    const auto record = SettingsFile::read(m_loadedPath, &refusal);
+    if (record)
+        refusal = portRefusal(*record);
+    m_loadRefusal = refusal;
+    m_settings = refusal.isEmpty() ? *record : SettingsRecord{};
+    m_keepRefusedFile =
+        !refusal.isEmpty() && m_loadedPath == m_settingsPath && QFileInfo::exists(m_loadedPath);
     applySettings();
 }
 
@@ -139,7 +154,7 @@ std::optional<SettingsRecord> MainWindow::recordFromBoxes(QString *refusal) cons
     record.deviceId = m_ui.deviceIdEdit->text();
     for (int i = 0; i < SettingsRecord::outputCount; ++i)
         record.outputNames[i] = m_ui.outputNameEdits[i]->text();
-    if (!portAccepts(record))
+    if (!portRefusal(record).isEmpty())
         return refuse(QStringLiteral("BAUD"),
                       QStringLiteral("needs a bit rate in digits only, such as 9600."));
     return record;
@@ -157,6 +172,23 @@ void MainWindow::saveSettings()
         m_options.warn(this, u"Not saved. " + refusal);
         return;
     }
+    if (m_keepRefusedFile) {
+        // What the load did not use may be a hand-written file: it is never lost to a Save.
+        QFile refused(m_settingsPath);
+        const QString backup = m_settingsPath + u".bak";
+        QString failure = refused.open(QIODevice::ReadOnly) ? QString() : refused.errorString();
+        if (failure.isEmpty())
+            failure = SettingsFile::writeBytes(backup, refused.readAll());
+        if (!failure.isEmpty()) {
+            m_options.warn(this, u"Not saved: cannot keep the settings file that was not used as " +
+                                     backup + u": " + failure +
+                                     u"\nThe settings in force stay as they were.");
+            return;
+        }
+        m_keepRefusedFile = false;
+    }
+    if (const QDir folder = QFileInfo(m_settingsPath).dir(); !folder.exists())
+        folder.mkpath(QStringLiteral(".")); // the user's configuration folder, at the first Save
     if (const QString failure = SettingsFile::write(m_settingsPath, *record); !failure.isEmpty()) {
         m_options.warn(this, u"Not saved: cannot write " + m_settingsPath + u": " + failure +
                                  u"\nThe settings in force stay as they were.");
@@ -187,12 +219,26 @@ QString MainWindow::portToolTip() const
     const QString where = m_link->portDescription();
     const PortError &failure = m_link->portFailure();
     if (!failure)
-        return plainToolTip(where);
+        return plainToolTip(where + u"\n\n" + settingsNote());
     // The system's explanation usually names the port already.
     QString detail = failure.detail;
     if (!detail.startsWith(where))
         detail = where + u'\n' + detail;
-    return plainToolTip(portAdvice(failure.number, detail, m_link->presentPorts()));
+    return plainToolTip(portAdvice(failure.number, detail, m_link->presentPorts()) + u"\n\n" +
+                        settingsNote());
+}
+
+QString MainWindow::settingsNote() const
+{
+    QString note = u"Settings: " + m_loadedPath;
+    if (!m_loadRefusal.isEmpty()) {
+        note += u" was not used (" + m_loadRefusal + u"); the defaults are in force.";
+        if (m_keepRefusedFile)
+            note += u" Save first keeps it as " + m_settingsPath + u".bak.";
+    }
+    if (m_settingsPath != m_loadedPath)
+        note += u"\nSave writes " + m_settingsPath + u'.';
+    return note;
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "link/ControllerLink.h"
+#include "settings/SettingsLocation.h"
 #include "settings/SettingsRecord.h"
 #include "ui/MainWindowUi.h"
 
@@ -31,6 +32,8 @@ public:
         ExitQuestion askExit = askExitQuestion; // the seam for the modal question
         ProgramEnd endProgram = endProcess;     // never returns in the program itself
         Warning warn = showWarning;             // a modal message the operator must acknowledge
+        // Where the settings go when the executable's folder is not the user's to write.
+        QString configDir = SettingsLocation::userConfigDir();
     };
 
     // The link (and its port) must outlive the window.
@@ -46,7 +49,9 @@ public:
 
     const MainWindowUi &ui() const { return m_ui; }
     const SettingsRecord &settings() const { return m_settings; }
+    // Where Save writes, and what the last load read.
     const QString &settingsPath() const { return m_settingsPath; }
+    const QString &loadedPath() const { return m_loadedPath; }
 
     static QMessageBox::StandardButton askExitQuestion(QWidget *parent);
     static void showWarning(QWidget *parent, const QString &text);
@@ -64,10 +69,14 @@ private:
     void showOutput(int output, bool on);
     void showConnected();
     QString portToolTip() const;
+    QString settingsNote() const;
 
     MainWindowUi m_ui;
     ControllerLink *m_link;
     Options m_options;
     SettingsRecord m_settings;
     QString m_settingsPath;
+    QString m_loadedPath;
+    QString m_loadRefusal; // why the last load fell back to the defaults; empty when it did not
+    bool m_keepRefusedFile = false; // the next Save first keeps the refused file as .bak
 };

@@ -47,7 +47,8 @@ int main(int argc, char *argv[])
     options.exeDir = exe.absolutePath();
     options.exeName = SettingsFile::baseName(exe.fileName());
 
-    SystemSerialPort port(options.exeDir);
+    SystemSerialPort port(
+        SettingsLocation::find(options.exeDir, options.exeName, options.configDir).comLinkFolders);
     ControllerLink link(&port);
     MainWindow window(&link, options);
     window.load();

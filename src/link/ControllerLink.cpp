@@ -56,19 +56,35 @@ void ControllerLink::start(const LinkSettings &settings)
     m_replyPrefix = u"COM:" + QString::number(settings.portNumber) + u" Baud:" + settings.baudText +
                     u" COM data: ";
     m_portFailure = {};
-    m_connected = false;
+    // A query still due belongs to the link before this start; its port is closed now.
+    cancelPendingQueries();
+    setConnected(false);
     setStatus(Status::Searching, QStringLiteral("Status:"));
     m_retryTimer.start();
 }
 
-void ControllerLink::stop()
+void ControllerLink::cancelPendingQueries()
 {
     m_queriesDue.clear();
     m_queryTimer.stop();
+}
+
+void ControllerLink::setConnected(bool connected)
+{
+    if (m_connected == connected)
+        return;
+    m_connected = connected;
+    emit connectedChanged(connected);
+}
+
+void ControllerLink::stop()
+{
+    cancelPendingQueries();
     m_retryTimer.stop();
     m_replyTimeout.stop();
     m_fatalTimer.stop();
     m_port->close();
+    setConnected(false);
 }
 
 // One connection attempt. A failing step ends it; the next tick tries again.
@@ -133,11 +149,17 @@ void ControllerLink::onReceived(const QByteArray &bytes)
 void ControllerLink::onDeviceLost(const PortError &error)
 {
     m_portFailure = error;
-    // While searching, the next attempt opens the port again when the device is back. While
-    // connected nothing would: the states shown no longer hold, so say so at once. The outputs
-    // stay usable (a command then takes the fatal path) and a save searches again.
-    if (m_connected)
-        showPortFailure(error);
+    // While searching, the next attempt opens the port again when the device is back.
+    if (!m_connected)
+        return;
+    // While connected, the states shown no longer hold: say so at once, and search again one
+    // retry interval later, as after a link start; the board's answer then queries its states
+    // anew. The outputs stay usable: a command on the closed port takes the fatal path.
+    cancelPendingQueries();
+    m_replyTimeout.stop(); // the failure stays shown until the first new attempt
+    setConnected(false);
+    showPortFailure(error);
+    m_retryTimer.start();
 }
 
 // Every line counts as the controller's answer and is shown; lines are recognised by
@@ -147,7 +169,7 @@ void ControllerLink::handleLine(const QString &line)
     m_replyTimeout.stop();
     if (line == m_handshakeAnswer) {
         m_retryTimer.stop();
-        m_connected = true;
+        setConnected(true);
         setStatus(Status::Connected, m_replyPrefix + line);
         emit connected();
         queryStates(); // a later handshake answer queries again

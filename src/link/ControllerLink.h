@@ -41,7 +41,8 @@ struct LinkSettings
 // handshake; the first handshake and every state query arm the reply time-out, which is not
 // postponed by arming it again. Connected: the controller's handshake answer stops the search
 // and the state of all outputs is queried `queryDelay` later. Output commands only send: the
-// states change when the controller reports them. A command that cannot be written is fatal:
+// states change when the controller reports them. A device lost while connected is shown at
+// once, and the search resumes one retry interval later. A command that cannot be written is fatal:
 // the failure is shown and `fatalEnd` follows `fatalDelay` after the latest such failure.
 class ControllerLink : public QObject
 {
@@ -77,6 +78,9 @@ public:
     // As last reported by the controller; nothing when it has not reported the output yet.
     std::optional<bool> outputState(int output) const;
     bool isSearching() const { return m_retryTimer.isActive(); }
+    // The controller answered the handshake since the last start, and the device has not been
+    // lost since.
+    bool isConnected() const { return m_connected; }
     bool isAwaitingReply() const { return m_replyTimeout.isActive(); }
     // A command failed: the program is ending.
     bool hasFailed() const { return m_failed; }
@@ -93,6 +97,7 @@ signals:
     void outputReported(int output, bool on);
     // The controller answered the handshake: the outputs can be switched.
     void connected();
+    void connectedChanged(bool connected);
     // A command failed fatalDelay ago; the program must end now.
     void fatalEnd();
 
@@ -103,6 +108,8 @@ private:
     void onDeviceLost(const PortError &error);
     void handleLine(const QString &line);
     void queryStates();
+    void cancelPendingQueries();
+    void setConnected(bool connected);
     void sendDueQuery();
     void send(const QByteArray &frame);
     void failFatally(int errorNumber);
@@ -123,7 +130,7 @@ private:
     Status m_status = Status::Idle;
     QString m_statusText;
     PortError m_portFailure;
-    bool m_connected = false; // the handshake was answered since the last start
+    bool m_connected = false; // see isConnected()
     bool m_failed = false;
     // When each pending state query goes out, on a steady clock; one per handshake answer.
     QList<qint64> m_queriesDue;

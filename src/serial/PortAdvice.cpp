@@ -30,7 +30,7 @@ QString portAdvice(int errorNumber, const QString &detail, const QStringList &pr
     case PortErrors::ReadFailed:
         return text +
                QStringLiteral("The device went away (unplugged, or its driver failed). Plug it in\n"
-                              "again and press Save to search for the controller.");
+                              "again: the program searches for the controller by itself.");
     case PortErrors::InvalidPortNumber:
         return text + u"No such device. " + presentPortsText(presentPorts);
     default:

@@ -56,8 +56,8 @@ bool lineRefused(const QSerialPort &port)
 
 } // namespace
 
-SystemSerialPort::SystemSerialPort(QString comLinkFolder, DeviceLister lister, QObject *parent)
-    : SerialPort(parent), m_comLinkFolder(std::move(comLinkFolder)), m_lister(std::move(lister))
+SystemSerialPort::SystemSerialPort(QStringList comLinkFolders, DeviceLister lister, QObject *parent)
+    : SerialPort(parent), m_comLinkFolders(std::move(comLinkFolders)), m_lister(std::move(lister))
 {
     // What the program has not read yet stays in the device: memory stays bounded whatever
     // arrives, and the kernel's buffer throttles a sender that outruns the program.
@@ -162,14 +162,18 @@ void SystemSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
 
 PortMap::Resolution SystemSerialPort::resolve(int portNumber) const
 {
-    const QString link = m_comLinkFolder.isEmpty()
-                             ? QString()
-                             : QDir(m_comLinkFolder).filePath(u"COM" + QString::number(portNumber));
-    QStringList present;
+    const auto isEntry = [](const QString &path) {
+        return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
+    };
+    for (const QString &folder : m_comLinkFolders) {
+        if (folder.isEmpty())
+            continue;
+        const QString link = QDir(folder).filePath(u"COM" + QString::number(portNumber));
+        if (isEntry(link))
+            return PortMap::resolve(portNumber, link, {});
+    }
     // Listing the system's devices is only needed when there is no COM<n> entry.
-    if (link.isEmpty() || !(QFileInfo(link).exists() || QFileInfo(link).isSymLink()))
-        present = m_lister ? m_lister() : QStringList();
-    return PortMap::resolve(portNumber, link, present);
+    return PortMap::resolve(portNumber, {}, m_lister ? m_lister() : QStringList());
 }
 
 QString SystemSerialPort::describePort(int portNumber) const
@@ -193,15 +197,16 @@ QStringList SystemSerialPort::presentPorts() const
     QStringList out;
     QList<int> linked;
 #ifndef Q_OS_WIN
-    if (!m_comLinkFolder.isEmpty()) {
-        const QFileInfoList entries =
-            QDir(m_comLinkFolder)
-                .entryInfoList({QStringLiteral("COM*")}, QDir::AllEntries | QDir::System,
-                               QDir::Name);
+    for (const QString &folder : m_comLinkFolders) {
+        if (folder.isEmpty())
+            continue;
+        const QFileInfoList entries = QDir(folder).entryInfoList(
+            {QStringLiteral("COM*")}, QDir::AllEntries | QDir::System, QDir::Name);
         for (const QFileInfo &entry : entries) {
             bool ok = false;
             const int n = entry.fileName().mid(3).toInt(&ok);
-            if (!ok || n < 1 || entry.fileName() != u"COM" + QString::number(n))
+            if (!ok || n < 1 || entry.fileName() != u"COM" + QString::number(n) ||
+                linked.contains(n))
                 continue;
             linked << n;
             QString line = entry.fileName() + u" -> " +

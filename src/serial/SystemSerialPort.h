@@ -10,16 +10,24 @@
 
 #include <functional>
 
-// The real port, over QSerialPort. Port numbers map to devices as PortMap describes; the folder
-// that holds the COM<n> entries and the list of present devices are injectable.
+// The real port, over QSerialPort. Port numbers map to devices as PortMap describes; the folders
+// that hold the COM<n> entries (the first that has one wins) and the list of present devices
+// are injectable.
 class SystemSerialPort : public SerialPort
 {
     Q_OBJECT
 public:
     using DeviceLister = std::function<QStringList()>;
 
-    explicit SystemSerialPort(QString comLinkFolder, DeviceLister lister = PortMap::systemDevices,
+    explicit SystemSerialPort(QStringList comLinkFolders,
+                              DeviceLister lister = PortMap::systemDevices,
                               QObject *parent = nullptr);
+    explicit SystemSerialPort(const QString &comLinkFolder,
+                              DeviceLister lister = PortMap::systemDevices,
+                              QObject *parent = nullptr)
+        : SystemSerialPort(QStringList{comLinkFolder}, std::move(lister), parent)
+    {
+    }
     ~SystemSerialPort() override;
 
     PortError open(int portNumber, const LineSettings &settings) override;
@@ -35,7 +43,7 @@ private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     PortMap::Resolution resolve(int portNumber) const;
 
-    QString m_comLinkFolder;
+    QStringList m_comLinkFolders;
     DeviceLister m_lister;
     QSerialPort m_port;
     int m_portNumber = 0; // of the open port

@@ -94,8 +94,13 @@ QString path(const QString &exeDir, const QString &exeBaseName)
     return exeDir + separator + exeBaseName + u".ini";
 }
 
-std::optional<SettingsRecord> parse(const QByteArray &bytes)
+std::optional<SettingsRecord> parse(const QByteArray &bytes, QString *refusal)
 {
+    const auto refuse = [refusal](const QString &why) {
+        if (refusal)
+            *refusal = why;
+        return std::nullopt;
+    };
     QStringDecoder decode(QStringDecoder::System);
     const QString text = decode(bytes);
 
@@ -113,18 +118,24 @@ std::optional<SettingsRecord> parse(const QByteArray &bytes)
         i = end + 1;
     }
     if (lines.size() < 2)
-        return std::nullopt;
+        return refuse(lines.isEmpty() ? QStringLiteral("it is empty")
+                                      : QStringLiteral("it has no line 2"));
 
     const QStringList first = items(lines[0]);
     const QStringList second = items(lines[1]);
-    if (first.size() != 4 || second.size() < 4)
-        return std::nullopt;
+    if (first.size() != 4)
+        return refuse(QStringLiteral("line 1 holds %1 items").arg(first.size()));
+    if (second.size() < 4)
+        return refuse(QStringLiteral("line 2 holds %1 items").arg(second.size()));
 
     SettingsRecord r;
     const auto port = toInt16(first[0]);
     const auto sample = toInt16(first[2]);
-    if (!port || !sample)
-        return std::nullopt;
+    const QString range = QStringLiteral("\" is not a whole number from -32768 to 32767");
+    if (!port)
+        return refuse(u"port number \"" + first[0] + range);
+    if (!sample)
+        return refuse(u"sample time \"" + first[2] + range);
     r.portNumber = *port;
     r.baudText = first[1];
     r.sampleTime = *sample;
@@ -145,31 +156,80 @@ QByteArray format(const SettingsRecord &r)
     return encode(text);
 }
 
-std::optional<SettingsRecord> read(const QString &filePath)
+std::optional<SettingsRecord> read(const QString &filePath, QString *refusal)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (refusal)
+            *refusal = file.errorString();
+        return std::nullopt;
+    }
+    // Two short lines; a huge file is not a settings file, and reading it all is not needed.
+    return parse(file.read(64 * 1024), refusal);
+}
+
+namespace {
+
+std::optional<QByteArray> contents(const QString &filePath)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // Two short lines; a huge file is not a settings file, and reading it all is not needed.
-    return parse(file.read(64 * 1024));
+    return file.readAll();
+}
+
+// After a failed write: the bytes that stood there before go back where a write in place has
+// cut them short; a file that did not exist before is not left half-made.
+QString restore(const QString &filePath, const std::optional<QByteArray> &old)
+{
+    const auto now = contents(filePath);
+    if (now == old)
+        return {};
+    if (!old)
+        return QFile::remove(filePath) ? QString() : QStringLiteral(" (a part of it is left)");
+    QFile file(filePath);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) &&
+        file.write(*old) == old->size() && file.flush())
+        return {};
+    return u" (the old contents could not be put back: " + file.errorString() + u')';
+}
+
+} // namespace
+
+QString writeBytes(const QString &filePath, const QByteArray &bytes)
+{
+    const auto old = contents(filePath);
+    QString reason;
+    {
+        QSaveFile file(filePath);
+        // A folder that takes no new file (for the temporary one) may still hold a writable
+        // file, which is then written in place.
+        file.setDirectWriteFallback(true);
+        // Unbuffered, so that every byte is known written when write() returns: a failing
+        // flush of a buffer at commit() goes unreported, and the commit would then put a short
+        // or empty file in place of the old one.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return file.errorString();
+        const qint64 written = file.write(bytes);
+        if (written != bytes.size()) {
+            reason = written < 0 || file.error() != QFileDevice::NoError
+                         ? file.errorString()
+                         : QStringLiteral("only %1 of %2 bytes were written")
+                               .arg(written)
+                               .arg(bytes.size());
+            file.cancelWriting();
+        } else if (!file.commit()) {
+            reason = file.errorString();
+        }
+    } // closed; an uncommitted temporary file is removed
+    if (reason.isEmpty())
+        return {};
+    return reason + restore(filePath, old);
 }
 
 QString write(const QString &filePath, const SettingsRecord &record)
 {
-    QSaveFile file(filePath);
-    // A folder that takes no new file (for the temporary one) may still hold a writable file.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    const QByteArray bytes = format(record);
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return {};
+    return writeBytes(filePath, format(record));
 }
 
 } // namespace SettingsFile

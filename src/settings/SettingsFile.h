@@ -36,14 +36,16 @@ QString baseName(const QString &exeFileName);
 // without trimming or normalising ("/" + "/" + "name.ini" in the root folder).
 QString path(const QString &exeDir, const QString &exeBaseName);
 
-std::optional<SettingsRecord> parse(const QByteArray &bytes);
+// A refused text gives nothing, and the reason in `refusal` ("line 1 holds 3 items").
+std::optional<SettingsRecord> parse(const QByteArray &bytes, QString *refusal = nullptr);
 QByteArray format(const SettingsRecord &record);
 
-std::optional<SettingsRecord> read(const QString &path);
+std::optional<SettingsRecord> read(const QString &path, QString *refusal = nullptr);
 
-// Replaces the file atomically: the old file stays whole unless the new one is complete. In a
-// folder where no new file can be created, a writable file is written in place.
-// Returns an empty text on success, else the system's reason.
+// Replaces the file atomically: the old file stays whole unless every new byte is written. In
+// a folder where no new file can be created, a writable file is written in place, and a failed
+// write puts the old bytes back. Returns an empty text on success, else the system's reason.
 QString write(const QString &path, const SettingsRecord &record);
+QString writeBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace SettingsFile

@@ -3,28 +3,61 @@
 
 // Jobs the tests run as another user:
 //   test_helper open FOLDER N   opens port N from FOLDER; prints the error number (0: opened)
-//   test_helper save PATH       saves a record with port number 5 to PATH; exits 0 on success
+//   test_helper save PATH [N]   saves a record with port number 5 (and a first name of N
+//                               characters) to PATH; exits 0 on success
+//   test_helper save-window EXEDIR NAME PORT
+//                               the window of a copy NAME in EXEDIR on a fake port: loads, prints
+//                               the file it read and its port, saves PORT, prints any warning,
+//                               then loads again in a new window and prints the same
 
+#include "../FakeSerialPort.h"
+
+#include "app/MainWindow.h"
 #include "serial/SystemSerialPort.h"
 #include "settings/SettingsFile.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() == 3 && args[1] == u"save") {
+    if (args.size() == 5 && args[1] == u"save-window") {
+        const auto loaded = [&](const MainWindow &window) {
+            std::printf("loaded %s port %s\n", qPrintable(window.loadedPath()),
+                        qPrintable(window.ui().portEdit->text()));
+        };
+        const MainWindow::Options options{
+            args[2], args[3], [](QWidget *) { return QMessageBox::No; }, [](int) {},
+            [](QWidget *, const QString &text) { std::printf("warning %s\n", qPrintable(text)); }};
+        FakeSerialPort port;
+        ControllerLink link(&port);
+        {
+            MainWindow window(&link, options);
+            window.load();
+            loaded(window);
+            const_cast<QLineEdit *>(window.ui().portEdit)->setText(args[4]);
+            window.saveSettings();
+        }
+        MainWindow again(&link, options);
+        again.load();
+        loaded(again);
+        return 0;
+    }
+    if ((args.size() == 3 || args.size() == 4) && args[1] == u"save") {
         SettingsRecord record;
         record.portNumber = 5;
+        if (args.size() == 4) // a file longer than one page of the file system
+            record.outputNames[0] = QString(args[3].toInt(), u'x');
         const QString failure = SettingsFile::write(args[2], record);
         std::printf("%s\n", qPrintable(failure));
         return failure.isEmpty() ? 0 : 1;
     }
     if (args.size() != 4 || args[1] != u"open") {
-        std::fprintf(stderr, "usage: test_helper open FOLDER N | save PATH\n");
+        std::fprintf(stderr,
+                     "usage: test_helper open FOLDER N | save PATH [N] | save-window DIR NAME N\n");
         return 2;
     }
     SystemSerialPort port(args[2], [] { return QStringList(); });
