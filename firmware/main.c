@@ -11,12 +11,14 @@
  * Every output is off from power-up until a command switches it. The watchdog resets a hung
  * board to that state. Received bytes and replies pass through interrupt-driven ring buffers;
  * a frame is only taken up when its longest reply fits in the transmit buffer, so the main loop
- * never waits for it. */
+ * never waits for it. With nothing to do, the MCU sleeps in idle mode: a received byte, a sent
+ * one, or the 16 ms tick that feeds the watchdog wakes it. */
 #include "protocol.h"
 
 #include <avr/eeprom.h>
 #include <avr/interrupt.h>
 #include <avr/io.h>
+#include <avr/sleep.h>
 #include <avr/wdt.h>
 
 #ifndef BAUD
@@ -91,6 +93,9 @@ static void apply(void *context, uint16_t states)
     }
 }
 
+/* Timer 0 at clock/1024 overflows every 16.4 ms: the idle loop wakes to feed the watchdog. */
+EMPTY_INTERRUPT(TIMER0_OVF_vect)
+
 /* Runs before anything else: a watchdog reset leaves the watchdog running. */
 void early_init(void) __attribute__((naked, used, section(".init3")));
 void early_init(void)
@@ -130,12 +135,26 @@ int main(void)
 
     protocol p;
     protocol_init(&p, id, id_length, OUTPUTS, (protocol_io){put, apply, 0});
+    TCCR0A = 0;
+    TCCR0B = _BV(CS02) | _BV(CS00);
+    TIMSK0 = _BV(TOIE0);
+    set_sleep_mode(SLEEP_MODE_IDLE);
     wdt_enable(WDTO_500MS);
     sei();
     for (;;) {
         wdt_reset();
+        /* Looked at with interrupts off, so that a byte that comes after the look still wakes
+         * the sleep: the instruction after sei runs before any interrupt. */
+        cli();
         const uint8_t room = (uint8_t)(sizeof tx - 1 - (uint8_t)(tx_head - tx_tail));
-        if (rx_head != rx_tail && room >= PROTOCOL_REPLY_MAX)
+        if (rx_head != rx_tail && room >= PROTOCOL_REPLY_MAX) {
+            sei();
             protocol_receive(&p, (char)rx[rx_tail++ % sizeof rx]);
+            continue;
+        }
+        sleep_enable();
+        sei();
+        sleep_cpu();
+        sleep_disable();
     }
 }

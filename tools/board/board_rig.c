@@ -25,6 +25,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <simavr/avr_extint.h>
 #include <simavr/avr_ioport.h>
 #include <simavr/avr_uart.h>
 #include <simavr/sim_avr.h>
@@ -92,6 +93,30 @@ static void on_pin(struct avr_irq_t *irq, uint32_t value, void *param)
            value ? "high" : "low");
 }
 
+/* A sleeping MCU jumps ahead to its next timer event. This one comes every 0.1 ms of emulated
+ * time, so the rig takes in bytes as promptly as when the firmware runs. */
+static avr_cycle_count_t on_slice(avr_t *mcu, avr_cycle_count_t when, void *param)
+{
+    (void)param;
+    return when + mcu->frequency / 10000;
+}
+
+static void start_slices(void)
+{
+    avr_cycle_timer_register(avr, avr->frequency / 10000, on_slice, NULL);
+    /* simavr polls the level-triggered external interrupts at every cycle of a sleeping MCU;
+     * the firmware uses neither. */
+    avr_extint_set_strict_lvl_trig(avr, 0, 0);
+    avr_extint_set_strict_lvl_trig(avr, 1, 0);
+}
+
+/* The rig keeps pace with the wall clock itself (--realtime); simavr's own sleep would pace a
+ * sleeping MCU in runs that must go as fast as they can too. */
+static void no_sleep(avr_t *mcu, avr_cycle_count_t how_long)
+{
+    (void)mcu, (void)how_long;
+}
+
 /* Feeds what the port's user wrote to the UART while it takes bytes. */
 static void feed_uart(avr_irq_t *input)
 {
@@ -133,7 +158,9 @@ int main(int argc, char *argv[])
         return 1;
     avr->frequency = 16000000;
     avr->log = LOG_WARNING;
+    avr->sleep = no_sleep;
     avr_load_firmware(avr, &firmware);
+    start_slices();
 
     /* The pty: raw, the device side kept open by the rig itself so that the port can be opened
      * and closed by others as often as they like. */
@@ -183,7 +210,8 @@ int main(int argc, char *argv[])
         if (reset_requested) {
             reset_requested = 0;
             printf("%.6f %.6f reset\n", wall_seconds(), (double)avr->cycle / avr->frequency);
-            avr_reset(avr);
+            avr_reset(avr); /* which also ends every cycle timer */
+            start_slices();
         }
         /* Every 0.1 ms of emulated time: take in bytes, and keep pace with the wall clock. */
         const avr_cycle_count_t until = avr->cycle + avr->frequency / 10000;
