@@ -111,10 +111,13 @@ void MainWindow::applySettings()
     m_ui.sampleTimeEdit->setText(QString::number(m_settings.sampleTime));
     m_ui.deviceIdEdit->setText(m_settings.deviceId);
     m_ui.opt1Edit->clear();
+    QStringList names;
     for (int i = 0; i < SettingsRecord::outputCount; ++i) {
         m_ui.outputButtons[i]->setText(m_settings.outputNames[i]);
         m_ui.outputNameEdits[i]->setText(m_settings.outputNames[i]);
+        names << m_settings.outputNames[i];
     }
+    emit outputNamesChanged(names);
 }
 
 // The record the boxes describe, or why Save must refuse it: nothing is saved that the file

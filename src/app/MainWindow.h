@@ -57,6 +57,10 @@ public:
     static void showWarning(QWidget *parent, const QString &text);
     [[noreturn]] static void endProcess(int exitCode);
 
+signals:
+    // The names on the output buttons, after every load.
+    void outputNamesChanged(const QStringList &names);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

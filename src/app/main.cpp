@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
-#include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "common/CommandLine.h"
+#include "remote/BoardService.h"
 #include "serial/SystemSerialPort.h"
 #include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QStyleFactory>
+
+#include <cstdio>
 
 namespace {
 void describe(QCommandLineParser &parser)
@@ -51,6 +54,17 @@ int main(int argc, char *argv[])
         SettingsLocation::find(options.exeDir, options.exeName, options.configDir).comLinkFolders);
     ControllerLink link(&port);
     MainWindow window(&link, options);
+
+    // Other programs of the same user drive the board through this copy, over the session
+    // bus. Without one, or with the name taken, the copy runs as it would without it.
+    BoardService remote(&link, options.exeName);
+    QObject::connect(&window, &MainWindow::outputNamesChanged, &remote,
+                     &BoardService::setOutputNames);
+    if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
+        if (const QString failure = remote.registerOn(bus); !failure.isEmpty())
+            std::fprintf(stderr, "vantrelo: no remote control for %s: %s\n",
+                         qPrintable(options.exeName), qPrintable(failure));
+    }
     window.load();
     window.show();
     const int status = QApplication::exec();

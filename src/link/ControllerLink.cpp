@@ -60,6 +60,7 @@ void ControllerLink::start(const LinkSettings &settings)
     cancelPendingQueries();
     setConnected(false);
     setStatus(Status::Searching, QStringLiteral("Status:"));
+    emit settingsChanged();
     m_retryTimer.start();
 }
 
@@ -220,23 +221,29 @@ std::optional<bool> ControllerLink::outputState(int output) const
     return m_outputs[static_cast<size_t>(output - 1)];
 }
 
-void ControllerLink::toggleOutput(int output)
+PortError ControllerLink::toggleOutput(int output)
+{
+    return setOutput(output, !outputState(output).value_or(false));
+}
+
+PortError ControllerLink::setOutput(int output, bool on)
 {
     if (output < 1 || output > outputCount)
-        return;
-    const bool on = outputState(output).value_or(false);
-    send(Frames::output(m_settings.deviceId, output, !on));
+        return {};
+    return send(Frames::output(m_settings.deviceId, output, on));
 }
 
-void ControllerLink::switchAllOutputs(bool on)
+PortError ControllerLink::switchAllOutputs(bool on)
 {
-    send(Frames::allOutputs(m_settings.deviceId, on));
+    return send(Frames::allOutputs(m_settings.deviceId, on));
 }
 
-void ControllerLink::send(const QByteArray &frame)
+PortError ControllerLink::send(const QByteArray &frame)
 {
-    if (const PortError error = m_port->write(frame))
+    const PortError error = m_port->write(frame);
+    if (error)
         failFatally(error.number);
+    return error;
 }
 
 void ControllerLink::failFatally(int errorNumber)

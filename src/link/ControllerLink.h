@@ -70,8 +70,10 @@ public:
     void stop();
 
     // Output n (1 to outputCount): switches it on unless the controller reported it on.
-    void toggleOutput(int output);
-    void switchAllOutputs(bool on);
+    // Each command returns the port's failure (number 0 when written), which is fatal.
+    PortError toggleOutput(int output);
+    PortError setOutput(int output, bool on);
+    PortError switchAllOutputs(bool on);
 
     Status status() const { return m_status; }
     const QString &statusText() const { return m_statusText; }
@@ -98,6 +100,8 @@ signals:
     // The controller answered the handshake: the outputs can be switched.
     void connected();
     void connectedChanged(bool connected);
+    // A link start took these settings.
+    void settingsChanged();
     // A command failed fatalDelay ago; the program must end now.
     void fatalEnd();
 
@@ -111,7 +115,7 @@ private:
     void cancelPendingQueries();
     void setConnected(bool connected);
     void sendDueQuery();
-    void send(const QByteArray &frame);
+    PortError send(const QByteArray &frame);
     void failFatally(int errorNumber);
     void showPortFailure(const PortError &error);
     void armReplyTimeout();

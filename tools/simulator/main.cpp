@@ -9,7 +9,7 @@
 
 #include "ControllerCore.h"
 #include "Pty.h"
-#include "app/CommandLine.h"
+#include "common/CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+#include "BoardClient.h"
+
+#include "BoardProxy.h"
+#include "common/BoardBus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+namespace {
+
+const QString objectPath = QString::fromUtf16(BoardBus::objectPath);
+const QString interfaceName = QString::fromUtf16(BoardBus::interfaceName);
+const QString prefix = QString::fromUtf16(BoardBus::servicePrefix);
+
+// Receives one copy's signals and hands them on with the copy's bus name.
+class Follower : public QObject
+{
+    Q_OBJECT
+public:
+    Follower(BoardClient *client, QString service)
+        : QObject(client), m_client(client), m_service(std::move(service))
+    {
+    }
+public slots:
+    void onOutputReported(uint output, bool on)
+    {
+        emit m_client->outputReported(m_service, output, on);
+    }
+    void onPropertiesChanged(const QString &interface, const QVariantMap &changed,
+                             const QStringList &)
+    {
+        if (interface == interfaceName)
+            emit m_client->propertiesChanged(m_service, changed);
+    }
+
+private:
+    BoardClient *m_client;
+    QString m_service;
+};
+
+} // namespace
+
+BoardClient::BoardClient(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(bus) {}
+
+QStringList BoardClient::runningCopies() const
+{
+    QStringList copies;
+    if (!m_bus.interface())
+        return copies;
+    for (const QString &name : m_bus.interface()->registeredServiceNames().value())
+        if (name.startsWith(prefix))
+            copies << name;
+    copies.sort();
+    return copies;
+}
+
+BoardClient::Copy BoardClient::fromProperties(const QString &service, const QVariantMap &p)
+{
+    Copy copy;
+    copy.service = service;
+    copy.name = p.value(QStringLiteral("Name")).toString();
+    copy.connected = p.value(QStringLiteral("Connected")).toBool();
+    copy.status = p.value(QStringLiteral("Status")).toString();
+    copy.outputNames = p.value(QStringLiteral("OutputNames")).toStringList();
+    copy.outputStates = p.value(QStringLiteral("OutputStates")).toStringList();
+    copy.port = p.value(QStringLiteral("Port")).toInt();
+    copy.bitRate = p.value(QStringLiteral("BitRate")).toString();
+    copy.deviceId = p.value(QStringLiteral("DeviceId")).toString();
+    return copy;
+}
+
+std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) const
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("GetAll"));
+    get << interfaceName;
+    const QDBusReply<QVariantMap> reply = m_bus.call(get);
+    if (!reply.isValid())
+        return std::nullopt;
+    return fromProperties(service, reply.value());
+}
+
+QDBusError BoardClient::setOutput(const QString &service, uint output, bool on)
+{
+    BoardProxy proxy(service, objectPath, m_bus);
+    QDBusPendingReply<> reply = proxy.SetOutput(output, on);
+    reply.waitForFinished();
+    return reply.isError() ? reply.error() : QDBusError();
+}
+
+QDBusError BoardClient::toggleOutput(const QString &service, uint output)
+{
+    BoardProxy proxy(service, objectPath, m_bus);
+    QDBusPendingReply<> reply = proxy.ToggleOutput(output);
+    reply.waitForFinished();
+    return reply.isError() ? reply.error() : QDBusError();
+}
+
+QDBusError BoardClient::setAllOutputs(const QString &service, bool on)
+{
+    BoardProxy proxy(service, objectPath, m_bus);
+    QDBusPendingReply<> reply = proxy.SetAllOutputs(on);
+    reply.waitForFinished();
+    return reply.isError() ? reply.error() : QDBusError();
+}
+
+bool BoardClient::follow(const QString &service)
+{
+    auto *follower = new Follower(this, service);
+    return m_bus.connect(service, objectPath, interfaceName, QStringLiteral("OutputReported"),
+                         follower, SLOT(onOutputReported(uint, bool))) &&
+           m_bus.connect(service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                         QStringLiteral("PropertiesChanged"), follower,
+                         SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+}
+
+bool BoardClient::watchCopies()
+{
+    return m_bus.connect(QStringLiteral("org.freedesktop.DBus"),
+                         QStringLiteral("/org/freedesktop/DBus"),
+                         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"),
+                         this, SLOT(onNameOwnerChanged(QString, QString, QString)));
+}
+
+void BoardClient::onNameOwnerChanged(const QString &name, const QString &oldOwner,
+                                     const QString &newOwner)
+{
+    if (!name.startsWith(prefix))
+        return;
+    if (!oldOwner.isEmpty())
+        emit copyQuit(name);
+    if (!newOwner.isEmpty())
+        emit copyStarted(name);
+}
+
+#include "BoardClient.moc"

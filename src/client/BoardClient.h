@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+
+// What a program needs of the running copies on the session bus: which run, what each reports,
+// calls to them, and their signals. Shared by vantrelo-ctl and the MQTT bridge.
+class BoardClient : public QObject
+{
+    Q_OBJECT
+public:
+    struct Copy
+    {
+        QString service; // org.vantrelo.Board.<label>
+        QString name;
+        bool connected = false;
+        QString status;
+        QStringList outputNames;
+        QStringList outputStates; // "on", "off", "unknown"
+        int port = 0;
+        QString bitRate;
+        QString deviceId;
+    };
+
+    explicit BoardClient(QDBusConnection bus, QObject *parent = nullptr);
+
+    QDBusConnection bus() const { return m_bus; }
+    // The bus names of the copies running now, sorted.
+    QStringList runningCopies() const;
+    // All of a copy's properties, or nothing when it does not answer.
+    std::optional<Copy> describe(const QString &service) const;
+
+    // Calls; an invalid error is success.
+    QDBusError setOutput(const QString &service, uint output, bool on);
+    QDBusError toggleOutput(const QString &service, uint output);
+    QDBusError setAllOutputs(const QString &service, bool on);
+
+    // Delivers the copy's signals as outputReported and propertiesChanged.
+    bool follow(const QString &service);
+    // Announces copies as they start and quit (copyStarted, copyQuit).
+    bool watchCopies();
+
+    static Copy fromProperties(const QString &service, const QVariantMap &properties);
+
+signals:
+    void outputReported(const QString &service, uint output, bool on);
+    void propertiesChanged(const QString &service, const QVariantMap &changed);
+    void copyStarted(const QString &service);
+    void copyQuit(const QString &service);
+
+private slots:
+    void onNameOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
+
+private:
+    QDBusConnection m_bus;
+};

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+#pragma once
+
+#include <QString>
+
+// Where a running copy is found on the session bus (org.vantrelo.Board1).
+namespace BoardBus {
+
+inline constexpr char16_t servicePrefix[] = u"org.vantrelo.Board.";
+inline constexpr char16_t objectPath[] = u"/org/vantrelo/Board";
+inline constexpr char16_t interfaceName[] = u"org.vantrelo.Board1";
+
+namespace Errors {
+inline constexpr char16_t notConnected[] = u"org.vantrelo.Board1.Error.NotConnected";
+inline constexpr char16_t noSuchOutput[] = u"org.vantrelo.Board1.Error.NoSuchOutput";
+inline constexpr char16_t writeFailed[] = u"org.vantrelo.Board1.Error.WriteFailed";
+} // namespace Errors
+
+// The copy's name as one element of a bus name: every byte of its UTF-8 outside A-Z a-z 0-9,
+// and a leading digit, becomes '_' and two lower-case hex digits ("board.1" -> "board_2e1").
+QString label(const QString &copyName);
+// org.vantrelo.Board.<label>
+QString serviceName(const QString &copyName);
+
+} // namespace BoardBus

@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+// vantrelo-ctl: switches and reads the outputs of running copies of Vantrelo over the session
+// bus, and learns whether the board confirmed. Results on standard output, messages on
+// standard error. Exit status: 0 done and confirmed; 1 not connected, refused or not confirmed
+// in time; 2 a usage error; 3 no such copy, several and no -b, or no session bus.
+
+#include "client/BoardClient.h"
+#include "common/BoardBus.h"
+#include "common/CommandLine.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+enum Exit
+{
+    Done = 0,
+    Failed = 1,
+    Usage = 2,
+    NoCopy = 3,
+};
+
+int fail(int status, const QString &message)
+{
+    std::fprintf(stderr, "vantrelo-ctl: %s\n", qPrintable(message));
+    return status;
+}
+
+void print(const QString &line)
+{
+    std::fputs(qPrintable(line + u'\n'), stdout);
+    std::fflush(stdout);
+}
+
+void printJson(const QJsonValue &value)
+{
+    const QJsonDocument doc =
+        value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    print(QString::fromUtf8(doc.toJson(QJsonDocument::Compact)));
+}
+
+QJsonObject outputsJson(const BoardClient::Copy &copy)
+{
+    QJsonArray outputs;
+    for (qsizetype i = 0; i < copy.outputStates.size(); ++i)
+        outputs.append(QJsonObject{{QStringLiteral("output"), int(i + 1)},
+                                   {QStringLiteral("name"), copy.outputNames.value(i)},
+                                   {QStringLiteral("state"), copy.outputStates[i]}});
+    return {{QStringLiteral("name"), copy.name},
+            {QStringLiteral("connected"), copy.connected},
+            {QStringLiteral("port"), copy.port},
+            {QStringLiteral("status"), copy.status},
+            {QStringLiteral("outputs"), outputs}};
+}
+
+// Output numbers from the words: 1 to 4, or an output's name exactly; empty when one is neither.
+QList<uint> outputsNamed(const QStringList &words, const BoardClient::Copy &copy, QString *bad)
+{
+    QList<uint> outputs;
+    for (const QString &word : words) {
+        bool isNumber = false;
+        const uint n = word.toUInt(&isNumber);
+        const qsizetype byName = copy.outputNames.indexOf(word);
+        if (isNumber && n >= 1 && n <= uint(copy.outputStates.size()))
+            outputs << n;
+        else if (byName >= 0)
+            outputs << uint(byName + 1);
+        else
+            return *bad = word, QList<uint>();
+    }
+    return outputs;
+}
+
+// Waits until the board has reported each output in its wanted state, or the time runs out.
+// Returns the outputs still unconfirmed.
+QList<uint> awaitReports(BoardClient &client, const QString &service, QMap<uint, bool> wanted,
+                         int timeoutMs, const std::function<QDBusError()> &send, QDBusError *error)
+{
+    QEventLoop loop;
+    QObject::connect(&client, &BoardClient::outputReported, &loop,
+                     [&](const QString &from, uint output, bool on) {
+                         if (from == service && wanted.contains(output) && wanted[output] == on)
+                             wanted.remove(output);
+                         if (wanted.isEmpty())
+                             loop.quit();
+                     });
+    QObject::connect(&client, &BoardClient::copyQuit, &loop, [&](const QString &gone) {
+        if (gone == service)
+            loop.quit();
+    });
+    *error = send(); // the echo may come while the call's reply is awaited
+    if (error->isValid())
+        return wanted.keys();
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!wanted.isEmpty())
+        loop.exec();
+    return wanted.keys();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantrelo-ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTRELO_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Switches and reads the outputs of running copies of Vantrelo.\n\n"
+        "Commands:\n"
+        "  list                     running copies: name, connected or searching, port\n"
+        "  state                    one line per output: number, name, on/off/unknown\n"
+        "  on OUTPUT...|all         switch on, then wait for the board's confirmation\n"
+        "  off OUTPUT...|all        switch off, likewise\n"
+        "  toggle OUTPUT            as a click on the output's button\n"
+        "  watch                    a line for every report and status change\n"
+        "OUTPUT is a number from 1 to 4 or an output's name. See vantrelo-ctl(1)."));
+    const QCommandLineOption board({QStringLiteral("b"), QStringLiteral("board")},
+                                   QStringLiteral("The copy named NAME (needed when several run)."),
+                                   QStringLiteral("NAME"));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"),
+        QStringLiteral("How long to wait for the board's confirmation (default 2000)."),
+        QStringLiteral("MS"), QStringLiteral("2000"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Machine-readable output (list, state, watch)."));
+    parser.addOptions({board, timeout, json});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See above."),
+                                 QStringLiteral("command [OUTPUT...]"));
+    if (const auto status = answerCommandLine(parser, QCoreApplication::arguments(), false))
+        return *status;
+    if (!parser.errorText().isEmpty())
+        return fail(Usage, parser.errorText() + u"\nTry 'vantrelo-ctl --help'.");
+    QStringList words = parser.positionalArguments();
+    const QString command = words.isEmpty() ? QString() : words.takeFirst();
+    bool timeoutOk = false;
+    const int timeoutMs = parser.value(timeout).toInt(&timeoutOk);
+    const QStringList known = {QStringLiteral("list"),   QStringLiteral("state"),
+                               QStringLiteral("on"),     QStringLiteral("off"),
+                               QStringLiteral("toggle"), QStringLiteral("watch")};
+    const bool switching = command == u"on" || command == u"off";
+    if (!known.contains(command) || (switching && words.isEmpty()) ||
+        (command == u"toggle" && words.size() != 1) ||
+        (!switching && command != u"toggle" && !words.isEmpty()))
+        return fail(Usage,
+                    (command.isEmpty()
+                         ? QStringLiteral("no command")
+                         : u"cannot do '" + (QStringList{command} + words).join(u' ') + u'\'') +
+                        u"\nTry 'vantrelo-ctl --help'.");
+    if (!timeoutOk || timeoutMs < 0)
+        return fail(Usage, u"--timeout takes milliseconds, not '" + parser.value(timeout) + u'\'');
+
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return fail(NoCopy, u"no session bus: " + bus.lastError().message());
+    BoardClient client(bus);
+    const QStringList running = client.runningCopies();
+
+    if (command == u"list") {
+        QJsonArray all;
+        for (const QString &service : running) {
+            const auto copy = client.describe(service);
+            if (!copy)
+                continue; // quit meanwhile
+            if (parser.isSet(json))
+                all.append(outputsJson(*copy));
+            else
+                print(copy->name + (copy->connected ? u" connected COM" : u" searching COM") +
+                      QString::number(copy->port));
+        }
+        if (parser.isSet(json))
+            printJson(all);
+        return Done;
+    }
+
+    QString service;
+    if (parser.isSet(board)) {
+        service = BoardBus::serviceName(parser.value(board));
+        if (!running.contains(service))
+            return fail(NoCopy, u"no copy named '" + parser.value(board) + u"' is running");
+    } else if (running.size() == 1) {
+        service = running.first();
+    } else if (running.isEmpty()) {
+        return fail(NoCopy, QStringLiteral("no copy of Vantrelo is running"));
+    } else {
+        QStringList names;
+        for (const QString &s : running)
+            if (const auto other = client.describe(s))
+                names << other->name;
+        return fail(NoCopy,
+                    u"several copies run (" + names.join(u", ") + u"): name one with -b NAME");
+    }
+    const auto copy = client.describe(service);
+    if (!copy)
+        return fail(NoCopy, u"the copy " + service + u" does not answer");
+    client.watchCopies();
+    client.follow(service);
+
+    if (command == u"state") {
+        if (parser.isSet(json))
+            printJson(outputsJson(*copy));
+        else
+            for (qsizetype i = 0; i < copy->outputStates.size(); ++i)
+                print(QString::number(i + 1) + u' ' + copy->outputNames.value(i) + u' ' +
+                      copy->outputStates[i]);
+        return Done;
+    }
+
+    if (command == u"watch") {
+        const bool asJson = parser.isSet(json);
+        QObject::connect(&client, &BoardClient::outputReported, &app,
+                         [asJson](const QString &, uint output, bool on) {
+                             if (asJson)
+                                 printJson(QJsonObject{{QStringLiteral("output"), int(output)},
+                                                       {QStringLiteral("on"), on}});
+                             else
+                                 print(u"output " + QString::number(output) +
+                                       (on ? u" on" : u" off"));
+                         });
+        QObject::connect(&client, &BoardClient::propertiesChanged, &app,
+                         [asJson](const QString &, const QVariantMap &changed) {
+                             if (asJson) {
+                                 printJson(QJsonObject::fromVariantMap(changed));
+                                 return;
+                             }
+                             if (changed.contains(QStringLiteral("Connected")))
+                                 print(changed.value(QStringLiteral("Connected")).toBool()
+                                           ? QStringLiteral("connected")
+                                           : QStringLiteral("not connected"));
+                             if (changed.contains(QStringLiteral("Status")))
+                                 print(u"status " +
+                                       changed.value(QStringLiteral("Status")).toString());
+                         });
+        QObject::connect(&client, &BoardClient::copyQuit, &app, [&](const QString &gone) {
+            if (gone == service)
+                QCoreApplication::exit(fail(Failed, copy->name + u" quit"));
+        });
+        return QCoreApplication::exec();
+    }
+
+    // on, off, toggle
+    QMap<uint, bool> wanted;
+    std::function<QDBusError()> send;
+    const bool all = switching && words == QStringList{QStringLiteral("all")};
+    if (all) {
+        const bool on = command == u"on";
+        for (uint n = 1; n <= uint(copy->outputStates.size()); ++n)
+            wanted[n] = on;
+        send = [&, on] { return client.setAllOutputs(service, on); };
+    } else {
+        QString bad;
+        const QList<uint> outputs = outputsNamed(words, *copy, &bad);
+        if (outputs.isEmpty())
+            return fail(Failed, copy->name + u" has no output '" + bad + u'\'');
+        if (command == u"toggle") {
+            const uint n = outputs.first();
+            wanted[n] = copy->outputStates.value(qsizetype(n) - 1) != u"on";
+            send = [&, n] { return client.toggleOutput(service, n); };
+        } else {
+            for (const uint n : outputs)
+                wanted[n] = command == u"on";
+            send = [&] {
+                for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
+                    if (const QDBusError e = client.setOutput(service, it.key(), it.value());
+                        e.isValid())
+                        return e;
+                return QDBusError();
+            };
+        }
+    }
+    QDBusError error;
+    const QList<uint> unconfirmed = awaitReports(client, service, wanted, timeoutMs, send, &error);
+    if (error.isValid())
+        return fail(Failed, error.message() + u" (" + error.name() + u')');
+    if (!unconfirmed.isEmpty()) {
+        QStringList names;
+        for (const uint n : unconfirmed)
+            names << QString::number(n) + u" (" + copy->outputNames.value(qsizetype(n) - 1) + u')';
+        return fail(Failed, u"the board did not confirm output " + names.join(u", ") + u" within " +
+                                QString::number(timeoutMs) + u" ms");
+    }
+    return Done;
+}

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+#pragma once
+
+#include "link/ControllerLink.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+// One copy's board on the session bus (org.vantrelo.Board1, described by its introspection
+// XML): the link's commands, states and settings for other programs. It knows the link and
+// the output names it is given, nothing of the window. Commands are refused, with nothing
+// written, while the link is not connected or for an output outside 1 to 4.
+class BoardService : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_PROPERTY(QString Name READ name)
+    Q_PROPERTY(bool Connected READ isConnected)
+    Q_PROPERTY(QString Status READ status)
+    Q_PROPERTY(QStringList OutputNames READ outputNames)
+    Q_PROPERTY(QStringList OutputStates READ outputStates)
+    Q_PROPERTY(int Port READ port)
+    Q_PROPERTY(QString BitRate READ bitRate)
+    Q_PROPERTY(QString DeviceId READ deviceId)
+public:
+    BoardService(ControllerLink *link, QString name, QObject *parent = nullptr);
+
+    // Exports the object and takes the copy's bus name. Returns why it could not, or nothing;
+    // on failure the bus holds nothing of this copy.
+    QString registerOn(QDBusConnection bus);
+
+    void setOutputNames(const QStringList &names);
+
+    QString name() const { return m_name; }
+    bool isConnected() const { return m_link->isConnected(); }
+    QString status() const { return m_link->statusText(); }
+    QStringList outputNames() const { return m_outputNames; }
+    QStringList outputStates() const;
+    int port() const { return m_link->settings().portNumber; }
+    QString bitRate() const { return m_link->settings().baudText; }
+    QString deviceId() const { return m_link->settings().deviceId; }
+
+public slots:
+    void SetOutput(uint output, bool on);
+    void ToggleOutput(uint output);
+    void SetAllOutputs(bool on);
+
+signals:
+    void OutputReported(uint output, bool on);
+
+private:
+    bool refused(uint output, bool single);
+    void replyToFailure(const PortError &error);
+    QVariantMap properties() const;
+    void announceChanges();
+
+    ControllerLink *m_link;
+    QString m_name;
+    QStringList m_outputNames;
+    std::optional<QDBusConnection> m_bus;
+    QVariantMap m_announced; // the properties as last announced
+};
