@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QMap>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <ctime>
@@ -77,6 +78,41 @@ private:
     QString m_link;
     QProcess m_process;
     QByteArray m_log;
+};
+
+// A session bus of the test's own, never the machine's: dbus-daemon in a temporary folder.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        m_daemon.start(
+            QStringLiteral("dbus-daemon"),
+            {QStringLiteral("--session"), QStringLiteral("--nofork"),
+             QStringLiteral("--print-address"),
+             QStringLiteral("--address=unix:path=") + m_dir.filePath(QStringLiteral("bus"))});
+        if (m_daemon.waitForReadyRead(5000))
+            m_address = QString::fromLatin1(m_daemon.readLine().trimmed());
+    }
+    ~PrivateBus()
+    {
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    // Empty when the daemon did not start.
+    QString address() const { return m_address; }
+    // The environment for a program that must find this bus as its session bus.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        return env;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QString m_address;
 };
 
 inline double cpuSeconds()

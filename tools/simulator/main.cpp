@@ -60,8 +60,8 @@ QString printable(const QByteArray &bytes)
 class Simulator
 {
 public:
-    Simulator(Pty &pty, ControllerCore &core, bool silent, int delayMs)
-        : m_pty(pty), m_core(core), m_silent(silent), m_delayMs(delayMs),
+    Simulator(Pty &pty, ControllerCore &core, bool silent, int delayMs, qsizetype echoless = -1)
+        : m_pty(pty), m_core(core), m_silent(silent), m_delayMs(delayMs), m_echoless(echoless),
           m_read(pty.controllerFd(), QSocketNotifier::Read),
           m_write(pty.controllerFd(), QSocketNotifier::Write)
     {
@@ -89,8 +89,14 @@ private:
                 const QByteArray replies = m_core.feed(QByteArray(buffer, n));
                 for (const QByteArray &frame : m_core.lastFrames())
                     log(u"received " + printable(frame + '\r'));
-                if (!m_silent)
+                if (m_echoless >= 0) {
+                    // Only the handshake and the state query are answered.
+                    for (const QByteArray &frame : m_core.lastFrames())
+                        if (frame.mid(m_echoless) == "AT" || frame.mid(m_echoless) == "OA")
+                            reply(m_core.answer(frame));
+                } else if (!m_silent) {
                     reply(replies);
+                }
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -129,6 +135,7 @@ private:
     ControllerCore &m_core;
     bool m_silent;
     int m_delayMs;
+    qsizetype m_echoless; // the identifier's length when commands go unanswered, else -1
     QSocketNotifier m_read;
     QSocketNotifier m_write;
     QByteArray m_out;
@@ -163,7 +170,11 @@ int main(int argc, char *argv[])
         QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption lfOpt(QStringLiteral("lf"),
                                    QStringLiteral("End answers with CR LF instead of CR."));
-    parser.addOptions({linkOpt, idOpt, outputsOpt, silentOpt, delayOpt, toggleOpt, lfOpt});
+    const QCommandLineOption noEchoOpt(
+        QStringLiteral("no-echo"),
+        QStringLiteral("Answer the handshake and the state query, never a command."));
+    parser.addOptions(
+        {linkOpt, idOpt, outputsOpt, silentOpt, delayOpt, toggleOpt, lfOpt, noEchoOpt});
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
         return *status;
 
@@ -192,7 +203,8 @@ int main(int argc, char *argv[])
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
     ControllerCore core(parser.value(idOpt).toLatin1(), outputs, parser.isSet(lfOpt));
-    Simulator sim(pty, core, parser.isSet(silentOpt), parser.value(delayOpt).toInt());
+    Simulator sim(pty, core, parser.isSet(silentOpt), parser.value(delayOpt).toInt(),
+                  parser.isSet(noEchoOpt) ? parser.value(idOpt).toLatin1().size() : -1);
 
     QTimer toggler;
     int next = 0;

@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+// vantrelo-ctl against the real program: two copies on simulator ptys, a private session bus.
+
+#include "TestSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+struct Result
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// A copy of the program under its own name in a folder of its own, with its settings file and
+// its board (a simulator on COM1 there).
+struct Copy
+{
+    Copy(const QString &name, const QProcessEnvironment &env, const QStringList &simArgs = {})
+        : sim(dir.path(), 1, simArgs)
+    {
+        const QString exe = dir.filePath(name);
+        QFile::copy(QStringLiteral(VANTRELO_APP), exe);
+        QFile ini(exe + ".ini");
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write("1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n");
+        ini.close();
+        started = sim.start();
+        program.setProcessEnvironment(env);
+        program.start(exe, {});
+    }
+    ~Copy()
+    {
+        program.kill();
+        program.waitForFinished(5000);
+    }
+    bool connected() { return sim.received().contains("OA<CR>"); }
+
+    QTemporaryDir dir;
+    TestSupport::Simulator sim;
+    QProcess program;
+    bool started = false;
+};
+
+} // namespace
+
+class TestCtl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!m_bus.address().isEmpty(), "dbus-daemon did not start");
+        m_one = std::make_unique<Copy>("board.1", m_bus.environment());
+        m_two = std::make_unique<Copy>("board.2", m_bus.environment(), QStringList{"--no-echo"});
+        QVERIFY(m_one->started && m_two->started);
+        QTRY_VERIFY_WITH_TIMEOUT(m_one->connected() && m_two->connected(), 10000);
+        m_taken = std::make_unique<Copy>("board.1", m_bus.environment()); // another folder
+        QVERIFY(m_taken->started);
+        QTRY_VERIFY_WITH_TIMEOUT(m_taken->connected(), 10000); // runs on without the interface
+    }
+
+    void takenName()
+    {
+        QVERIFY(m_taken->program.state() == QProcess::Running);
+        const QString err = QString::fromLocal8Bit(m_taken->program.readAllStandardError());
+        QVERIFY2(err.contains("no remote control for board.1: the bus name "
+                              "org.vantrelo.Board.board_2e1 is held by another copy"),
+                 qPrintable(err));
+    }
+
+    void listAndPick()
+    {
+        QCOMPARE(ctl({"list"}).out, QString("board.1 connected COM1\nboard.2 connected COM1\n"));
+        const Result several = ctl({"state"});
+        QCOMPARE(several.status, 3);
+        QVERIFY2(several.err.contains("board.1, board.2"), qPrintable(several.err));
+        QCOMPARE(ctl({"-b", "board.3", "state"}).status, 3);
+        const QJsonArray all =
+            QJsonDocument::fromJson(ctl({"--json", "list"}).out.toUtf8()).array();
+        QCOMPARE(all.size(), 2);
+        QCOMPARE(all[1].toObject()["outputs"].toArray()[3].toObject()["name"].toString(),
+                 QString("Heat"));
+    }
+
+    void switchConfirmed()
+    {
+        m_one->sim.log();
+        QCOMPARE(ctl({"-b", "board.1", "on", "1", "Fan"}).status, 0); // by number and by name
+        QCOMPARE(ctl({"-b", "board.1", "toggle", "Light"}).status, 0);
+        QCOMPARE(ctl({"-b", "board.1", "state"}).out,
+                 QString("1 Pump on\n2 Fan on\n3 Light on\n4 Heat off\n"));
+        QCOMPARE(ctl({"--board", "board.1", "off", "all"}).status, 0);
+        const QJsonObject state =
+            QJsonDocument::fromJson(ctl({"-b", "board.1", "--json", "state"}).out.toUtf8())
+                .object();
+        for (const QJsonValue output : state["outputs"].toArray())
+            QCOMPARE(output.toObject()["state"].toString(), QString("off"));
+        QTRY_COMPARE(m_one->sim.received().mid(m_one->sim.received().indexOf("O1H<CR>")),
+                     (QStringList{"O1H<CR>", "O2H<CR>", "O3H<CR>", "OAL<CR>"}));
+    }
+
+    void refusedAndUnconfirmed()
+    {
+        const qsizetype before = m_two->sim.received().size();
+        for (const QStringList &args :
+             {QStringList{"on", "5"}, QStringList{"on", "Nope"}, QStringList{"toggle", "pump"}}) {
+            const Result refused = ctl(QStringList{"-b", "board.2"} + args);
+            QCOMPARE(refused.status, 1);
+            QVERIFY(!refused.err.isEmpty() && refused.out.isEmpty());
+        }
+        QCOMPARE(m_two->sim.received().size(), before); // nothing written
+        const Result silent = ctl({"-b", "board.2", "--timeout", "300", "on", "1", "Heat"});
+        QCOMPARE(silent.status, 1);
+        QVERIFY2(silent.err.contains("did not confirm output 1 (Pump), 4 (Heat) within 300 ms"),
+                 qPrintable(silent.err));
+        QTRY_COMPARE(m_two->sim.received().mid(before), (QStringList{"O1H<CR>", "O4H<CR>"}));
+        for (const QStringList &args :
+             {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},
+              QStringList{"--timeout", "soon", "on", "1"}, QStringList{"--nope", "list"}})
+            QCOMPARE(ctl(args).status, 2);
+    }
+
+    void watch()
+    {
+        QProcess watcher;
+        watcher.setProcessEnvironment(m_bus.environment());
+        watcher.start(QStringLiteral(VANTRELO_CTL), {"-b", "board.1", "watch"});
+        QVERIFY(watcher.waitForStarted());
+        QTest::qWait(300); // subscribed
+        QCOMPARE(ctl({"-b", "board.1", "on", "4"}).status, 0);
+        QByteArray seen;
+        QTRY_VERIFY((seen += watcher.readAllStandardOutput()).contains("output 4 on\n"));
+        QVERIFY(seen.contains("status COM:1 Baud:9600 COM data: O4H\n"));
+        watcher.kill();
+        watcher.waitForFinished();
+    }
+
+    void withoutBus()
+    {
+        QProcessEnvironment env = m_bus.environment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        Copy lone("lone", env);
+        QVERIFY(lone.started);
+        QTRY_VERIFY_WITH_TIMEOUT(lone.connected(), 5000);                   // runs as it always did
+        QVERIFY(!lone.program.readAllStandardError().contains("vantrelo")); // and no word of it
+        QProcess noBus;
+        noBus.setProcessEnvironment(env);
+        noBus.start(QStringLiteral(VANTRELO_CTL), {"list"});
+        QVERIFY(noBus.waitForFinished(5000));
+        QCOMPARE(noBus.exitCode(), 3);
+    }
+
+private:
+    Result ctl(const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(m_bus.environment());
+        p.start(QStringLiteral(VANTRELO_CTL), args);
+        Result r;
+        if (p.waitForFinished(10000))
+            r.status = p.exitCode();
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+
+    TestSupport::PrivateBus m_bus;
+    std::unique_ptr<Copy> m_one, m_two, m_taken;
+};
+
+QTEST_GUILESS_MAIN(TestCtl)
+#include "tst_ctl.moc"

@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+// The remote interface on the link with the fake port, called over a private session bus
+// through a second connection, as another program would.
+
+#include "FakeSerialPort.h"
+#include "TestSupport.h"
+
+#include "client/BoardClient.h"
+#include "common/BoardBus.h"
+#include "remote/BoardService.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QSignalSpy>
+
+using Bytes = QList<QByteArray>;
+
+namespace {
+
+const QString path = QStringLiteral("/org/vantrelo/Board");
+const QString interface = QStringLiteral("org.vantrelo.Board1");
+const QString error = QStringLiteral("org.vantrelo.Board1.Error.");
+
+struct Rig
+{
+    explicit Rig(const QString &address, const QString &name = QStringLiteral("board.1"))
+        : link(&port, LinkTimings{}.scaled(0.05)), service(&link, name),
+          serviceBus(QDBusConnection::connectToBus(address, "service-" + name)),
+          clientBus(QDBusConnection::connectToBus(address, "client-" + name)), client(clientBus)
+    {
+        registration = service.registerOn(serviceBus);
+        link.start({1, QStringLiteral("9600"), QStringLiteral("7")});
+    }
+    ~Rig()
+    {
+        QDBusConnection::disconnectFromBus(serviceBus.name());
+        QDBusConnection::disconnectFromBus(clientBus.name());
+    }
+    // Waits for the attempt, answers it, and waits for the state query; true when it went out.
+    bool connect()
+    {
+        if (!QTest::qWaitFor([&] { return !port.written.isEmpty(); }))
+            return false;
+        port.receive("7OK\r");
+        return QTest::qWaitFor([&] { return port.written.contains("7OA\r"); });
+    }
+    // A call from the other connection; the reply, or an error message after 5 s.
+    QDBusMessage call(const QString &method, const QVariantList &args = {})
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(BoardBus::serviceName(service.name()),
+                                                              path, interface, method);
+        message.setArguments(args);
+        QDBusPendingCall pending = clientBus.asyncCall(message);
+        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
+        return pending.reply();
+    }
+    QVariantMap properties()
+    {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            BoardBus::serviceName(service.name()), path,
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+        get << interface;
+        QDBusPendingCall pending = clientBus.asyncCall(get);
+        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
+        return qdbus_cast<QVariantMap>(pending.reply().arguments().value(0));
+    }
+
+    FakeSerialPort port;
+    ControllerLink link;
+    BoardService service;
+    QDBusConnection serviceBus;
+    QDBusConnection clientBus;
+    BoardClient client;
+    QString registration;
+};
+
+} // namespace
+
+class TestRemote : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY2(!m_bus.address().isEmpty(), "dbus-daemon did not start"); }
+
+    void labels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("board.1") << "board.1"
+                                 << "board_2e1";
+        QTest::newRow("pump") << "pump"
+                              << "pump";
+        QTest::newRow("2nd") << "2nd"
+                             << "_32nd";
+        QTest::newRow("a_b-c") << "a_b-c"
+                               << "a_5fb_2dc";
+        QTest::newRow("umlaut") << QStringLiteral("k\u00fchl") << "k_c3_bchl";
+        QTest::newRow("Z9") << "Z9"
+                            << "Z9";
+    }
+    void labels()
+    {
+        QFETCH(QString, name);
+        QTEST(BoardBus::label(name), "label");
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<int>("phase"); // 0 searching, 1 connected, 2 device lost, 3 link restarted
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("args");
+        QTest::addColumn<QString>("refusal"); // the error's last part; empty: none
+        QTest::addColumn<QByteArray>("frame");
+        const QVariantList two = {uint(2), true};
+        QTest::newRow("SetOutput 2 on") << 1 << "SetOutput" << two << "" << QByteArray("7O2H\r");
+        QTest::newRow("SetOutput 4 off")
+            << 1 << "SetOutput" << QVariantList{uint(4), false} << "" << QByteArray("7O4L\r");
+        QTest::newRow("ToggleOutput 3 on")
+            << 1 << "ToggleOutput" << QVariantList{uint(3)} << "" << QByteArray("7O3L\r");
+        QTest::newRow("SetAllOutputs off")
+            << 1 << "SetAllOutputs" << QVariantList{false} << "" << QByteArray("7OAL\r");
+        for (const uint n : {0u, 5u, 16u, 4294967295u})
+            QTest::newRow(qPrintable(QStringLiteral("SetOutput %1").arg(n)))
+                << 1 << "SetOutput" << QVariantList{n, true} << "NoSuchOutput" << QByteArray();
+        QTest::newRow("ToggleOutput 0")
+            << 1 << "ToggleOutput" << QVariantList{uint(0)} << "NoSuchOutput" << QByteArray();
+        QTest::newRow("searching") << 0 << "SetOutput" << two << "NotConnected" << QByteArray();
+        QTest::newRow("all, searching")
+            << 0 << "SetAllOutputs" << QVariantList{true} << "NotConnected" << QByteArray();
+        QTest::newRow("device lost") << 2 << "SetOutput" << two << "NotConnected" << QByteArray();
+        QTest::newRow("toggle, device lost")
+            << 2 << "ToggleOutput" << QVariantList{uint(1)} << "NotConnected" << QByteArray();
+        QTest::newRow("after a save") << 3 << "SetOutput" << two << "NotConnected" << QByteArray();
+        QTest::newRow("wrong types")
+            << 1 << "SetOutput" << QVariantList{QStringLiteral("2"), true} << "" << QByteArray();
+    }
+    void commands()
+    {
+        QFETCH(int, phase);
+        QFETCH(QString, method);
+        QFETCH(QVariantList, args);
+        QFETCH(QString, refusal);
+        QFETCH(QByteArray, frame);
+        Rig rig(m_bus.address());
+        QCOMPARE(rig.registration, QString());
+        if (phase > 0) {
+            QVERIFY(rig.connect());
+            rig.port.receive("7O3H\r");
+        }
+        if (phase == 2)
+            rig.port.loseDevice();
+        if (phase == 3)
+            rig.link.start(rig.link.settings());
+        rig.port.written.clear();
+        const QDBusMessage reply = rig.call(method, args);
+        const bool badTypes = QTest::currentDataTag() == QByteArray("wrong types");
+        if (refusal.isEmpty() && !badTypes) {
+            QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+            QCOMPARE(rig.port.written, Bytes{frame});
+            return;
+        }
+        QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+        if (!badTypes)
+            QCOMPARE(reply.errorName(), error + refusal);
+        QVERIFY(!reply.errorMessage().isEmpty());
+        QVERIFY(rig.port.written.isEmpty());
+        QVERIFY(!rig.link.hasFailed());
+    }
+
+    void writeFailureEndsAsAClickDoes()
+    {
+        Rig rig(m_bus.address());
+        QVERIFY(rig.connect());
+        QSignalSpy ended(&rig.link, &ControllerLink::fatalEnd);
+        rig.port.failWriteWith = PortErrors::WriteFailed;
+        const QDBusMessage reply = rig.call(QStringLiteral("SetOutput"), {uint(1), true});
+        QCOMPARE(reply.errorName(), error + "WriteFailed");
+        QVERIFY(rig.link.hasFailed());
+        QVERIFY(ended.isEmpty()); // the reply came before the program's end
+        QTRY_COMPARE(ended.size(), 1);
+    }
+
+    void propertiesAndSignals()
+    {
+        Rig rig(m_bus.address());
+        rig.service.setOutputNames({"Pump", "Fan", "", "a,b"});
+        const QString service = BoardBus::serviceName("board.1");
+        QVERIFY(rig.client.follow(service));
+        QSignalSpy changes(&rig.client, &BoardClient::propertiesChanged);
+        QSignalSpy reports(&rig.client, &BoardClient::outputReported);
+        QVariantMap p = rig.properties();
+        QCOMPARE(p.value("Name").toString(), QStringLiteral("board.1"));
+        QCOMPARE(p.value("Connected").toBool(), false);
+        QCOMPARE(p.value("OutputNames").toStringList(), (QStringList{"Pump", "Fan", "", "a,b"}));
+        QCOMPARE(p.value("OutputStates").toStringList(),
+                 (QStringList{"unknown", "unknown", "unknown", "unknown"}));
+        QCOMPARE(p.value("Port").toInt(), 1);
+        QCOMPARE(p.value("BitRate").toString(), QStringLiteral("9600"));
+        QCOMPARE(p.value("DeviceId").toString(), QStringLiteral("7"));
+
+        QVERIFY(rig.connect());
+        rig.port.receive("7O2H\r7O2H\r7O9L\r"); // a repeat is reported again; 9 has no place
+        QTRY_COMPARE(reports.size(), 2);
+        QCOMPARE(reports[1], (QVariantList{service, uint(2), true}));
+        p = rig.properties();
+        QCOMPARE(p.value("Connected").toBool(), true);
+        QCOMPARE(p.value("Status").toString(), rig.link.statusText());
+        QCOMPARE(p.value("OutputStates").toStringList(),
+                 (QStringList{"unknown", "on", "unknown", "unknown"}));
+        const auto changed = [&](const QString &property) {
+            QVariantList values;
+            for (const QList<QVariant> &change : changes)
+                if (const QVariantMap map = change[1].toMap(); map.contains(property))
+                    values << map.value(property);
+            return values;
+        };
+        QTRY_COMPARE(changed("Connected"), QVariantList{true});
+        QCOMPARE(changed("OutputStates").size(), 1); // announced once, not for the repeat
+        QVERIFY(changed("Status").contains(QStringLiteral("???")));
+        rig.port.loseDevice();
+        QTRY_COMPARE(changed("Connected"), (QVariantList{true, false}));
+        QCOMPARE(changed("Status").last().toString(), QStringLiteral("COM Port comm-error! 8020"));
+        rig.service.setOutputNames({"Pump", "Fan", "Light", "a,b"});
+        QTRY_COMPARE(changed("OutputNames").size(), 1);
+        rig.link.start({3, QStringLiteral("19200"), QStringLiteral("8")});
+        QTRY_COMPARE(changed("Port"), QVariantList{3});
+        QCOMPARE(changed("DeviceId"), QVariantList{QStringLiteral("8")});
+    }
+
+    void takenName()
+    {
+        Rig first(m_bus.address(), QStringLiteral("pump"));
+        QCOMPARE(first.registration, QString());
+        FakeSerialPort port;
+        ControllerLink link(&port);
+        BoardService second(&link, QStringLiteral("pump"));
+        QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), "second");
+        QVERIFY2(second.registerOn(bus).contains("held by another copy"),
+                 qPrintable(second.registerOn(bus)));
+        QVERIFY(bus.objectRegisteredAt(path) == nullptr); // nothing of it stays on the bus
+        QDBusConnection::disconnectFromBus("second");
+        QCOMPARE(first.properties().value("Name").toString(), QStringLiteral("pump"));
+    }
+
+private:
+    TestSupport::PrivateBus m_bus;
+};
+
+QTEST_GUILESS_MAIN(TestRemote)
+#include "tst_remote.moc"
