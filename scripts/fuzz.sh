@@ -13,10 +13,11 @@ EXTRA_PACKAGES="clang libclang-rt-14-dev" "$here/scripts/setup.sh" "$build" -DVA
 scratch=$(mktemp -d)
 export LSAN_OPTIONS="suppressions=$here/fuzz/lsan.supp:print_suppressions=0"
 trap 'rm -rf "$scratch"' EXIT
-for target in fuzz_reply fuzz_settings; do
+for target in fuzz_reply fuzz_settings fuzz_remote; do
     corpus=${target#fuzz_}
     max_len=65536 # a settings file is read up to 64 KiB; reply lines are bounded at 4 KiB
     [ $target = fuzz_reply ] && max_len=8192
+    [ $target = fuzz_remote ] && max_len=4096
     mkdir -p "$scratch/$corpus"
     echo "== $target, ${seconds} s"
     QT_QPA_PLATFORM=offscreen "$build/fuzz/$target" -max_total_time="$seconds" -max_len=$max_len \
