@@ -85,28 +85,33 @@ std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) c
     return fromProperties(service, reply.value());
 }
 
-QDBusError BoardClient::setOutput(const QString &service, uint output, bool on)
+namespace {
+
+// Makes the call through the generated proxy and waits for its reply.
+template <typename Call>
+QDBusError callBoard(const QString &service, const QDBusConnection &bus, Call call)
 {
-    BoardProxy proxy(service, objectPath, m_bus);
-    QDBusPendingReply<> reply = proxy.SetOutput(output, on);
+    BoardProxy proxy(service, objectPath, bus);
+    QDBusPendingReply<> reply = call(proxy);
     reply.waitForFinished();
     return reply.isError() ? reply.error() : QDBusError();
+}
+
+} // namespace
+
+QDBusError BoardClient::setOutput(const QString &service, uint output, bool on)
+{
+    return callBoard(service, m_bus, [&](BoardProxy &p) { return p.SetOutput(output, on); });
 }
 
 QDBusError BoardClient::toggleOutput(const QString &service, uint output)
 {
-    BoardProxy proxy(service, objectPath, m_bus);
-    QDBusPendingReply<> reply = proxy.ToggleOutput(output);
-    reply.waitForFinished();
-    return reply.isError() ? reply.error() : QDBusError();
+    return callBoard(service, m_bus, [&](BoardProxy &p) { return p.ToggleOutput(output); });
 }
 
 QDBusError BoardClient::setAllOutputs(const QString &service, bool on)
 {
-    BoardProxy proxy(service, objectPath, m_bus);
-    QDBusPendingReply<> reply = proxy.SetAllOutputs(on);
-    reply.waitForFinished();
-    return reply.isError() ? reply.error() : QDBusError();
+    return callBoard(service, m_bus, [&](BoardProxy &p) { return p.SetAllOutputs(on); });
 }
 
 bool BoardClient::follow(const QString &service)
