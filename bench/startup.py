@@ -6,7 +6,7 @@ for the empty-window reference, alternating, on the current X display.
 
 usage: startup.py RUNS PROGRAM REFERENCE LABELLED
 Prints "startup_<name>_ms <median>" and "rss_<name>_kib <median>" for name in program, reference
-and labelled (a command line: the reference with an argument).
+and labelled (each a command line, optionally led by NAME=value words for its environment).
 """
 import os
 import statistics
@@ -23,8 +23,12 @@ def one_run(exe):
     root.change_attributes(event_mask=X.SubstructureNotifyMask)
     d.sync()
     env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+    argv = exe.split()
+    while "=" in argv[0]:  # leading NAME=value words set the environment
+        name, value = argv.pop(0).split("=", 1)
+        env[name] = value
     t0 = time.perf_counter()
-    p = subprocess.Popen(exe.split(), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    p = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     mapped = None
     deadline = t0 + 20
     while mapped is None and time.perf_counter() < deadline:

@@ -9,6 +9,7 @@
 //   vantrelo_bench latency [samples]    CR written -> colour word changed
 //   vantrelo_bench idle [seconds]       CPU while searching, then while connected
 //   vantrelo_bench fatal                CPU during the 3 s wait before the program ends
+//   vantrelo_bench remote [calls]       SetOutput over a private session bus -> frame on the pty
 //   vantrelo_bench callgrind [lines]    instructions per line on the fake port (under callgrind)
 //   vantrelo_bench board RIG FIRMWARE [clicks]
 //                                       click -> pin change, and click -> echo recoloured, on the
@@ -20,10 +21,17 @@
 
 #include "FakeSerialPort.h"
 
+#include "TestSupport.h"
+
 #include "app/MainWindow.h"
+#include "common/BoardBus.h"
+#include "remote/BoardService.h"
 #include "serial/SystemSerialPort.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -273,6 +281,67 @@ int fatal()
     return rig.ended ? 0 : 1;
 }
 
+// The remote path: a second bus connection calls SetOutput, asynchronously, through a private
+// dbus-daemon; the time runs until the frame has been read from the pty.
+int remote(int calls)
+{
+    TestSupport::PrivateBus daemon;
+    if (daemon.address().isEmpty())
+        return std::fprintf(stderr, "no dbus-daemon\n"), 1;
+    PtyRig rig(quickStart());
+    BoardService service(&rig.link, QStringLiteral("bench"));
+    const QDBusConnection serviceBus =
+        QDBusConnection::connectToBus(daemon.address(), QStringLiteral("service"));
+    const QDBusConnection callerBus =
+        QDBusConnection::connectToBus(daemon.address(), QStringLiteral("caller"));
+    if (const QString failure = service.registerOn(serviceBus); !failure.isEmpty())
+        return std::fprintf(stderr, "%s\n", qPrintable(failure)), 1;
+    if (!rig.connect())
+        return 1;
+    runFor(300); // the state query has gone out
+    std::vector<double> us;
+    for (int i = 0; i < calls; ++i) {
+        const qsizetype before = rig.feeder->received().size();
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            BoardBus::serviceName(QStringLiteral("bench")),
+            QString::fromUtf16(BoardBus::objectPath), QString::fromUtf16(BoardBus::interfaceName),
+            QStringLiteral("SetOutput"));
+        call << 1u << bool(i % 2);
+        const auto sent = Clock::now();
+        callerBus.asyncCall(call);
+        if (!runUntil(
+                [&] {
+                    return rig.feeder->received().endsWith('\r') &&
+                           rig.feeder->received().size() > before;
+                },
+                2000))
+            return std::fprintf(stderr, "call %d: no frame\n", i), 1;
+        us.push_back(
+            std::chrono::duration<double, std::micro>(rig.feeder->lastRead() - sent).count());
+    }
+    // The floor: a round trip of the bus's own Peer.Ping to the same service.
+    std::vector<double> pingUs;
+    for (int i = 0; i < calls; ++i) {
+        const QDBusMessage ping = QDBusMessage::createMethodCall(
+            BoardBus::serviceName(QStringLiteral("bench")),
+            QString::fromUtf16(BoardBus::objectPath), QStringLiteral("org.freedesktop.DBus.Peer"),
+            QStringLiteral("Ping"));
+        const auto sent = Clock::now();
+        callerBus.call(ping);
+        pingUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+    }
+    for (auto *v : {&us, &pingUs})
+        std::sort(v->begin(), v->end());
+    const auto p99 = [](const std::vector<double> &v) {
+        return v[std::min(v.size() - 1, v.size() * 99 / 100)] / 1000.0;
+    };
+    report("remote_set_to_frame_median", us[us.size() / 2] / 1000.0, "ms");
+    report("remote_set_to_frame_p99", p99(us), "ms");
+    report("remote_ping_median", pingUs[pingUs.size() / 2] / 1000.0, "ms");
+    report("remote_ping_p99", p99(pingUs), "ms");
+    return 0;
+}
+
 int callgrind(long lines)
 {
     FakeSerialPort port;
@@ -379,7 +448,9 @@ int main(int argc, char *argv[])
                      argc > 4 ? std::atoi(argv[4]) : 50);
     if (mode == u"callgrind")
         return callgrind(n > 0 ? n : 20000);
+    if (mode == u"remote")
+        return remote(n > 0 ? int(n) : 1000);
     std::fprintf(stderr,
-                 "usage: vantrelo_bench throughput|rate|latency|idle|fatal|callgrind [n]\n");
+                 "usage: vantrelo_bench throughput|rate|latency|idle|fatal|callgrind|remote [n]\n");
     return 2;
 }

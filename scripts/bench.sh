@@ -30,7 +30,44 @@ trap 'kill $sim $xvfb 2>/dev/null; rm -rf "$out"' EXIT
 for _ in $(seq 100); do xdpyinfo -display ":$n" > /dev/null 2>&1 && break; sleep 0.1; done
 DISPLAY=":$n" /usr/bin/python3 "$here/bench/startup.py" "${STARTUP_RUNS:-10}" \
     "$out/app/vantrelo" "$build/bench/empty_window" "$build/bench/empty_window --label" > "$out/figures"
+
+# The remote interface: a copy on a private session bus, beside a simulator and then beside the
+# paced emulated board; vantrelo-ctl against dbus-send. Start-up with the bus, and without one.
+eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
+        sed -n '1s/^/DBUS_SESSION_BUS_ADDRESS=/p; 2s/^/bus=/p')"
+export DBUS_SESSION_BUS_ADDRESS
+trap 'kill $sim $xvfb $bus 2>/dev/null; rm -rf "$out"' EXIT
+DISPLAY=":$n" /usr/bin/python3 "$here/bench/startup.py" "${STARTUP_RUNS:-10}" \
+    "$out/app/vantrelo" "DBUS_SESSION_BUS_ADDRESS=unix:path=$out/nowhere $out/app/vantrelo" \
+    "$build/bench/empty_window" | sed 's/_program_/_bus_/; s/_reference_/_nobus_/' \
+    | grep -E '_(bus|nobus)_' >> "$out/figures"
 kill $xvfb
+kill $sim
+for peer in sim board; do
+    rm -f "$out/app/COM1"
+    if [ $peer = sim ]; then
+        "$build/tools/simulator/vantrelo-sim" --link "$out/app/COM1" > /dev/null &
+    else
+        "$build/tools/board/vantrelo-board" --firmware "$build/firmware/vantrelo-fw.elf" \
+            --link "$out/app/COM1" --realtime > /dev/null &
+        printf '1,"9600",0,"1"\r\n"a","b","c","d"\r\n' > "$out/app/vantrelo.ini"
+    fi
+    sim=$!
+    sleep 0.5
+    "$out/app/vantrelo" 2> /dev/null &
+    app=$!
+    for _ in $(seq 100); do
+        "$build/src/vantrelo-ctl" list 2> /dev/null | grep -q connected && break
+        sleep 0.1
+    done
+    /usr/bin/python3 "$here/bench/remote.py" "${REMOTE_RUNS:-50}" "$build/src/vantrelo-ctl" \
+        vantrelo "$peer" >> "$out/figures"
+    kill $app $sim
+    wait $app $sim 2> /dev/null || true
+done
+rm -f "$out/app/vantrelo.ini"
+"$bench" remote 1000 >> "$out/figures" 2>/dev/null
+kill $bus
 
 "$bench" throughput 200000 >> "$out/figures" 2>/dev/null
 "$bench" rate "${RATE_SECONDS:-10}" >> "$out/figures" 2>/dev/null
@@ -65,6 +102,11 @@ cat <<TABLE
 | Idle while searching, ${IDLE_SECONDS:-30} s | $(v idle_searching_cpu) % of a core | target < 0.2 % |
 | Idle while connected, ${IDLE_SECONDS:-30} s | $(v idle_connected_cpu) % of a core | target < 0.2 % |
 | CPU during the 3 s fatal wait | $(v fatal_wait_cpu) ms | target < 30 ms |
+| \`SetOutput\` over the bus to the frame on the pty (1,000 calls) | median $(v remote_set_to_frame_median) ms, p99 $(v remote_set_to_frame_p99) ms | target p99 < 1 ms; the bus's own \`Peer.Ping\` round trip: median $(v remote_ping_median) ms, p99 $(v remote_ping_p99) ms |
+| \`vantrelo-ctl on 1\`, exec to confirmed exit, simulator (median of ${REMOTE_RUNS:-50}; p99) | $(v sim_ctl_ms) ms; $(v sim_ctl_p99_ms) ms | \`dbus-send --print-reply\` $(v sim_dbus_send_ms) ms: $(ratio "$(v sim_ctl_ms)" "$(v sim_dbus_send_ms)")x (target <= 1.5x) |
+| The same against the paced emulated board at 9600 baud | $(v board_ctl_ms) ms; $(v board_ctl_p99_ms) ms | \`dbus-send\` $(v board_dbus_send_ms) ms; the wire's frame and echo 10.4 ms |
+| Start-up with the session bus / without one (median) | $(v startup_bus_ms) ms / $(v startup_nobus_ms) ms: $(ratio "$(v startup_bus_ms)" "$(v startup_nobus_ms)")x | target <= 1.05x |
+| Resident memory with the session bus / without one | $(v rss_bus_kib) KiB / $(v rss_nobus_kib) KiB: $(ratio "$(v rss_bus_kib)" "$(v rss_nobus_kib)")x | target <= 1.05x |
 | Instructions a reply line (callgrind, fake port) | $(v callgrind_ir_per_line) | |
 | Emulated board, 3 s of wall time unpaced / paced to real time | $(v board_fast_emulated) s / $(v board_realtime_emulated) s emulated, $(v board_fast_cpu) % / $(v board_realtime_cpu) % of a core | |
 | Emulated board at 9600 baud, paced: click to pin change (median of 50) | $(v board_click_to_pin_median) ms | the wire: 5 bytes of "1O1H" CR, 5.2 ms |

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -60,13 +61,16 @@ int main(int argc, char *argv[])
     BoardService remote(&link, options.exeName);
     QObject::connect(&window, &MainWindow::outputNamesChanged, &remote,
                      &BoardService::setOutputNames);
-    if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
-        if (const QString failure = remote.registerOn(bus); !failure.isEmpty())
-            std::fprintf(stderr, "vantrelo: no remote control for %s: %s\n",
-                         qPrintable(options.exeName), qPrintable(failure));
-    }
     window.load();
     window.show();
+    // Once the window is on its way to the screen: connecting to the bus costs milliseconds.
+    QTimer::singleShot(0, &remote, [&remote, &options] {
+        if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
+            if (const QString failure = remote.registerOn(bus); !failure.isEmpty())
+                std::fprintf(stderr, "vantrelo: no remote control for %s: %s\n",
+                             qPrintable(options.exeName), qPrintable(failure));
+        }
+    });
     const int status = QApplication::exec();
     // Closed by the operator while a failed command was counting down: still a failure.
     return link.hasFailed() ? MainWindow::fatalExitCode : status;

@@ -85,43 +85,65 @@ std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) c
     return fromProperties(service, reply.value());
 }
 
+BoardProxy &BoardClient::proxy(const QString &service)
+{
+    BoardProxy *&proxy = m_proxies[service];
+    if (!proxy)
+        proxy = new BoardProxy(service, objectPath, m_bus, this);
+    return *proxy;
+}
+
 namespace {
 
-// Makes the call through the generated proxy and waits for its reply.
-template <typename Call>
-QDBusError callBoard(const QString &service, const QDBusConnection &bus, Call call)
+QDBusError waitFor(QDBusPendingCall call)
 {
-    BoardProxy proxy(service, objectPath, bus);
-    QDBusPendingReply<> reply = call(proxy);
-    reply.waitForFinished();
-    return reply.isError() ? reply.error() : QDBusError();
+    call.waitForFinished();
+    return call.isError() ? call.error() : QDBusError();
 }
 
 } // namespace
 
+QDBusPendingCall BoardClient::requestSetOutput(const QString &service, uint output, bool on)
+{
+    return proxy(service).SetOutput(output, on);
+}
+
+QDBusPendingCall BoardClient::requestToggleOutput(const QString &service, uint output)
+{
+    return proxy(service).ToggleOutput(output);
+}
+
 QDBusError BoardClient::setOutput(const QString &service, uint output, bool on)
 {
-    return callBoard(service, m_bus, [&](BoardProxy &p) { return p.SetOutput(output, on); });
+    return waitFor(requestSetOutput(service, output, on));
 }
 
 QDBusError BoardClient::toggleOutput(const QString &service, uint output)
 {
-    return callBoard(service, m_bus, [&](BoardProxy &p) { return p.ToggleOutput(output); });
+    return waitFor(requestToggleOutput(service, output));
 }
 
 QDBusError BoardClient::setAllOutputs(const QString &service, bool on)
 {
-    return callBoard(service, m_bus, [&](BoardProxy &p) { return p.SetAllOutputs(on); });
+    return waitFor(proxy(service).SetAllOutputs(on));
 }
 
 bool BoardClient::follow(const QString &service)
 {
+    if (m_followed.contains(service))
+        return true;
     auto *follower = new Follower(this, service);
-    return m_bus.connect(service, objectPath, interfaceName, QStringLiteral("OutputReported"),
-                         follower, SLOT(onOutputReported(uint, bool))) &&
-           m_bus.connect(service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                         QStringLiteral("PropertiesChanged"), follower,
-                         SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+    const bool ok =
+        m_bus.connect(service, objectPath, interfaceName, QStringLiteral("OutputReported"),
+                      follower, SLOT(onOutputReported(uint, bool))) &&
+        m_bus.connect(service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                      QStringLiteral("PropertiesChanged"), follower,
+                      SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+    if (ok)
+        m_followed.insert(service);
+    else
+        delete follower;
+    return ok;
 }
 
 bool BoardClient::watchCopies()

@@ -5,11 +5,16 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusPendingCall>
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QVariantMap>
 
 #include <optional>
+
+class BoardProxy;
 
 // What a program needs of the running copies on the session bus: which run, what each reports,
 // calls to them, and their signals. Shared by vantrelo-ctl and the MQTT bridge.
@@ -38,12 +43,16 @@ public:
     // All of a copy's properties, or nothing when it does not answer.
     std::optional<Copy> describe(const QString &service) const;
 
-    // Calls; an invalid error is success.
+    // Calls that wait for the reply; an invalid error is success.
     QDBusError setOutput(const QString &service, uint output, bool on);
     QDBusError toggleOutput(const QString &service, uint output);
     QDBusError setAllOutputs(const QString &service, bool on);
+    // The same without waiting, for a program that must go on serving others meanwhile.
+    QDBusPendingCall requestSetOutput(const QString &service, uint output, bool on);
+    QDBusPendingCall requestToggleOutput(const QString &service, uint output);
 
-    // Delivers the copy's signals as outputReported and propertiesChanged.
+    // Delivers the copy's signals as outputReported and propertiesChanged, from now on and
+    // whenever a process takes the copy's name again. Following a copy twice changes nothing.
     bool follow(const QString &service);
     // Announces copies as they start and quit (copyStarted, copyQuit).
     bool watchCopies();
@@ -60,5 +69,9 @@ private slots:
     void onNameOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
 
 private:
+    BoardProxy &proxy(const QString &service);
+
     QDBusConnection m_bus;
+    QHash<QString, BoardProxy *> m_proxies; // children of this object
+    QSet<QString> m_followed;
 };

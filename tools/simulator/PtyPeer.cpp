@@ -19,8 +19,10 @@ PtyPeer::PtyPeer(int controllerFd) : m_fd(controllerFd)
                 continue;
             std::lock_guard lock(m_mutex);
             const ssize_t n = ::read(m_fd, buf, sizeof buf);
-            if (n > 0)
+            if (n > 0) {
                 m_received.append(buf, n);
+                m_lastRead = std::chrono::steady_clock::now().time_since_epoch().count();
+            }
         }
     });
 }

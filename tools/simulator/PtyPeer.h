@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -26,6 +27,12 @@ public:
         write(bytes.constData(), static_cast<size_t>(bytes.size()));
     }
     QByteArray received();
+    // When the last bytes from the program were read (steady clock), for latency figures.
+    std::chrono::steady_clock::time_point lastRead() const
+    {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(m_lastRead.load()));
+    }
 
 private:
     int m_fd;
@@ -33,5 +40,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     QByteArray m_received;
+    std::atomic<std::chrono::steady_clock::rep> m_lastRead{0};
     std::thread m_drain;
 };
