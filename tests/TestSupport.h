@@ -3,8 +3,9 @@
 
 #pragma once
 
-// The simulator and the emulated board as child processes on ptys (never a real device), and
-// the process's CPU time.
+// The simulator and the emulated board as child processes on ptys (never a real device), copies
+// of the program beside them, a private session bus, a broker on 127.0.0.1, and the process's
+// CPU time.
 
 #include <QDir>
 #include <QMap>
@@ -13,6 +14,9 @@
 #include <QTest>
 
 #include <ctime>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -94,7 +98,8 @@ public:
         if (m_daemon.waitForReadyRead(5000))
             m_address = QString::fromLatin1(m_daemon.readLine().trimmed());
     }
-    ~PrivateBus()
+    ~PrivateBus() { stop(); }
+    void stop()
     {
         m_daemon.kill();
         m_daemon.waitForFinished(5000);
@@ -113,6 +118,135 @@ private:
     QTemporaryDir m_dir;
     QProcess m_daemon;
     QString m_address;
+};
+
+// A copy of the program under its own name in a folder of its own, with its settings file and
+// its board (a simulator on COM1 there), on the session bus of the given environment.
+struct ProgramCopy
+{
+    ProgramCopy(const QString &name, const QProcessEnvironment &env,
+                const QStringList &simArgs = {})
+        : sim(dir.path(), 1, simArgs)
+    {
+        exe = dir.filePath(name);
+        QFile::copy(QStringLiteral(VANTRELO_APP), exe);
+        QFile ini(exe + QStringLiteral(".ini"));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write("1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n");
+        ini.close();
+        started = sim.start();
+        program.setProcessEnvironment(env);
+        program.start(exe, {});
+    }
+    ~ProgramCopy() { quit(); }
+    void quit()
+    {
+        program.kill();
+        program.waitForFinished(5000);
+    }
+    bool connected() { return sim.received().contains(QStringLiteral("OA<CR>")); }
+
+    QTemporaryDir dir;
+    QString exe;
+    TestSupport::Simulator sim;
+    QProcess program;
+    bool started = false;
+};
+
+// A TCP port on 127.0.0.1 that nothing listens on now.
+inline int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), size) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &size) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// A broker of the test's own: mosquitto on 127.0.0.1, configured by a file the test writes.
+// Run as root, mosquitto drops to its own user: its folder and files are readable by others.
+class Broker
+{
+public:
+    // Extra lines for the listener (TLS files, password file...), written to its folder.
+    explicit Broker(const QByteArray &extraConfig = {}) : m_port(freePort())
+    {
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                                QFileDevice::ExeGroup);
+        QFile conf(filePath(QStringLiteral("mosquitto.conf")));
+        if (conf.open(QIODevice::WriteOnly))
+            conf.write("listener " + QByteArray::number(m_port) +
+                       " 127.0.0.1\npersistence false\n" +
+                       (extraConfig.contains("password_file") ? "" : "allow_anonymous true\n") +
+                       extraConfig);
+    }
+    ~Broker() { stop(); }
+
+    bool start()
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral("mosquitto"),
+                        {QStringLiteral("-c"), filePath(QStringLiteral("mosquitto.conf"))});
+        QByteArray log;
+        for (int i = 0; i < 100 && !log.contains("running"); ++i)
+            if (m_process.waitForReadyRead(50))
+                log += m_process.readAll();
+        m_log = log;
+        return log.contains("running");
+    }
+    void stop()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QByteArray log() { return m_log += m_process.readAll(); }
+    int port() const { return m_port; }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    int m_port;
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+// mosquitto_sub on a broker: every message as "<retained 0/1> <topic> <payload>", one a line.
+class Subscriber
+{
+public:
+    Subscriber(const Broker &broker, const QString &filter, const QStringList &extraArgs = {})
+    {
+        m_process.start(QStringLiteral("mosquitto_sub"),
+                        QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                                    QStringLiteral("-p"), QString::number(broker.port()),
+                                    QStringLiteral("-t"), filter, QStringLiteral("-F"),
+                                    QStringLiteral("%r %t %p")} +
+                            extraArgs);
+    }
+    ~Subscriber()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QStringList lines()
+    {
+        m_out += m_process.readAllStandardOutput();
+        QStringList all = QString::fromUtf8(m_out).split(u'\n');
+        all.removeLast(); // the unfinished line
+        return all;
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_out;
 };
 
 inline double cpuSeconds()

@@ -18,35 +18,7 @@ struct Result
     QString err;
 };
 
-// A copy of the program under its own name in a folder of its own, with its settings file and
-// its board (a simulator on COM1 there).
-struct Copy
-{
-    Copy(const QString &name, const QProcessEnvironment &env, const QStringList &simArgs = {})
-        : sim(dir.path(), 1, simArgs)
-    {
-        const QString exe = dir.filePath(name);
-        QFile::copy(QStringLiteral(VANTRELO_APP), exe);
-        QFile ini(exe + ".ini");
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write("1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n");
-        ini.close();
-        started = sim.start();
-        program.setProcessEnvironment(env);
-        program.start(exe, {});
-    }
-    ~Copy()
-    {
-        program.kill();
-        program.waitForFinished(5000);
-    }
-    bool connected() { return sim.received().contains("OA<CR>"); }
-
-    QTemporaryDir dir;
-    TestSupport::Simulator sim;
-    QProcess program;
-    bool started = false;
-};
+using Copy = TestSupport::ProgramCopy;
 
 } // namespace
 

@@ -147,7 +147,7 @@ void MqttClient::updateWriteNotifier()
         m_writeNotifier->setEnabled(mosquitto_want_write(m_mosq));
 }
 
-void MqttClient::drop(const QString &reason)
+void MqttClient::drop(QString reason) // a copy: it may be m_refusal, cleared here
 {
     // Notifiers may be the caller: let them go once the event is over.
     if (m_readNotifier) {

@@ -68,7 +68,7 @@ private:
     void attempt();
     void watchSocket();
     void afterLoop(int rc);
-    void drop(const QString &reason);
+    void drop(QString reason);
     void updateWriteNotifier();
 
     Options m_options;

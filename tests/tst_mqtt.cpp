@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// SPDX-FileCopyrightText: 2026 Vantrelo developers
+
+// vantrelo-mqtt end to end: a private session bus, a broker of the test's own on 127.0.0.1, the
+// real program on a simulator pty, and mosquitto's own clients on the other side.
+
+#include "TestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+
+using TestSupport::Broker;
+using TestSupport::Subscriber;
+
+namespace {
+
+const QString discovery2 = QStringLiteral("homeassistant/switch/vantrelo_board_2e1/output2/config");
+
+int run(const QString &program, const QStringList &args, const QByteArray &input = {})
+{
+    QProcess p;
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(10000);
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// mosquitto_pub on the broker; the message on standard input, binary included (an empty one
+// as MQTT's empty message, which clears a retained one).
+bool publish(const Broker &broker, const QString &topic, const QByteArray &payload,
+             const QStringList &extra = {})
+{
+    return run(QStringLiteral("mosquitto_pub"),
+               QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t",
+                           topic} +
+                   extra + QStringList{payload.isEmpty() ? "-n" : "-s"},
+               payload) == 0;
+}
+
+// Whether the subscriber received a message whose "topic payload" starts so, within the time;
+// with retained, only one the broker kept for it.
+bool sees(Subscriber &sub, const QString &start, int timeoutMs = 5000, bool retained = false)
+{
+    QElapsedTimer t;
+    t.start();
+    do {
+        for (const QString &line : sub.lines())
+            if (line.mid(2).startsWith(start) && (!retained || line.startsWith(u'1')))
+                return true;
+        QTest::qWait(20);
+    } while (t.elapsed() < timeoutMs);
+    return false;
+}
+
+// The CA, a server certificate for 127.0.0.1 that it signs, and a second CA that signs nothing.
+bool makeCertificates(const QString &dir)
+{
+    const auto path = [&](const char *name) { return dir + u'/' + QLatin1String(name); };
+    const QString subject = QStringLiteral("/CN=Vantrelo test CA");
+    QFile ext(path("ext"));
+    if (!ext.open(QIODevice::WriteOnly) ||
+        ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n") < 0)
+        return false;
+    ext.close();
+    for (const char *ca : {"ca", "other"})
+        if (run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                            subject, "-keyout", path(ca) + ".key", "-out", path(ca) + ".crt"}) != 0)
+            return false;
+    if (run("openssl", {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
+                        path("server.key"), "-out", path("server.csr")}) != 0 ||
+        run("openssl", {"x509", "-req", "-in", path("server.csr"), "-CA", path("ca.crt"), "-CAkey",
+                        path("ca.key"), "-CAcreateserial", "-days", "2", "-extfile", path("ext"),
+                        "-out", path("server.crt")}) != 0)
+        return false;
+    for (const char *file : {"ca.crt", "server.crt", "server.key", "other.crt"}) // for mosquitto
+        QFile::setPermissions(path(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    return true;
+}
+
+} // namespace
+
+class TestMqtt : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!m_bus.address().isEmpty(), "dbus-daemon did not start");
+        QVERIFY2(m_broker.start(), m_broker.log().constData());
+        m_copy = std::make_unique<TestSupport::ProgramCopy>("board.1", m_bus.environment());
+        QVERIFY(m_copy->started);
+        QTRY_VERIFY_WITH_TIMEOUT(m_copy->connected(), 10000);
+    }
+
+    // Discovery, availability, status and states, all retained; an old retained command is
+    // not carried out.
+    void bridgesTheRunningCopy()
+    {
+        QVERIFY(publish(m_broker, "vantrelo/board.1/output/4/set", "ON", {"-r"}));
+        m_bridge = startBridge(m_broker);
+        Subscriber sub(m_broker, "#");
+        QVERIFY2(sees(sub, "vantrelo/bridge/state online"), qPrintable(stderrOf(*m_bridge)));
+        QVERIFY(sees(sub, "vantrelo/board.1/availability online"));
+        QVERIFY(sees(sub, "vantrelo/board.1/status COM:1 Baud:9600"));
+        for (int n = 1; n <= 4; ++n)
+            QVERIFY(sees(sub, QStringLiteral("vantrelo/board.1/output/%1 OFF").arg(n)));
+        QVERIFY(sees(sub, discovery2 + u' '));
+        for (const QString &line : sub.lines())
+            if (line.mid(2).startsWith(discovery2 + ' ')) {
+                const QJsonObject doc =
+                    QJsonDocument::fromJson(line.section(' ', 2).toUtf8()).object();
+                QCOMPARE(doc["name"].toString(), QString("Fan"));
+                QCOMPARE(doc["command_topic"].toString(), QString("vantrelo/board.1/output/2/set"));
+            }
+        QTRY_VERIFY(stderrOf(*m_bridge).contains(
+            "ignored vantrelo/board.1/output/4/set: a retained command"));
+        QVERIFY(!m_copy->sim.received().contains("O4H<CR>"));
+        QVERIFY(publish(m_broker, "vantrelo/board.1/output/4/set", {}, {"-r"})); // clears it
+    }
+
+    void commandReachesTheBoard()
+    {
+        const qsizetype before = m_copy->sim.received().size();
+        QVERIFY(publish(m_broker, "vantrelo/board.1/output/2/set", "ON"));
+        QTRY_VERIFY(m_copy->sim.received().mid(before).contains("O2H<CR>"));
+        Subscriber sub(m_broker, "vantrelo/board.1/output/2"); // a newcomer gets the echo
+        QVERIFY(sees(sub, "vantrelo/board.1/output/2 ON", 5000, true));
+        QVERIFY(publish(m_broker, "vantrelo/board.1/output/2/set", "TOGGLE"));
+        QTRY_VERIFY(m_copy->sim.received().mid(before).contains("O2L<CR>"));
+    }
+
+    void refusedCommandsWriteNothing()
+    {
+        const QList<QPair<QString, QByteArray>> refused = {
+            {"vantrelo/board.1/output/1/set", "on"},
+            {"vantrelo/board.1/output/1/set", "SWITCH"},
+            {"vantrelo/board.1/output/1/set", ""},
+            {"vantrelo/board.1/output/1/set", QByteArray(20000, 'O')},
+            {"vantrelo/board.1/output/1/set", QByteArray("O\0N\xff", 4)},
+            {"vantrelo/board.1/output/5/set", "ON"},
+            {"vantrelo/board.1/output/0/set", "ON"},
+            {"vantrelo/board.9/output/1/set", "ON"},
+        };
+        const qsizetype before = m_copy->sim.received().size();
+        const qsizetype ignoredBefore = stderrOf(*m_bridge).count("ignored ");
+        for (const auto &[topic, payload] : refused)
+            QVERIFY(publish(m_broker, topic, payload));
+        QVERIFY(publish(m_broker, "vantrelo/board.1/output/3/set", "ON")); // a mark behind them
+        QTRY_VERIFY(m_copy->sim.received().mid(before).contains("O3H<CR>"));
+        QCOMPARE(m_copy->sim.received().mid(before), QStringList{"O3H<CR>"});
+        QCOMPARE(stderrOf(*m_bridge).count("ignored ") - ignoredBefore, refused.size());
+    }
+
+    void hubAnnouncementRepublishesDiscovery()
+    {
+        QVERIFY(publish(m_broker, discovery2, {}, {"-r"})); // the hub forgot it
+        QVERIFY(publish(m_broker, "homeassistant/status", "online"));
+        QTest::qWait(200);
+        Subscriber sub(m_broker, discovery2);
+        QVERIFY(sees(sub, discovery2 + " {", 5000, true));
+    }
+
+    void copyQuitsAndComesBack()
+    {
+        Subscriber sub(m_broker, "vantrelo/board.1/availability");
+        m_copy->quit();
+        QVERIFY(sees(sub, "vantrelo/board.1/availability offline"));
+        m_copy->program.start(m_copy->exe, {});
+        QVERIFY(sees(sub, "vantrelo/board.1/availability online", 10000));
+    }
+
+    void brokerRestartHeals()
+    {
+        m_broker.stop();
+        QVERIFY(m_broker.start());
+        QTRY_VERIFY_WITH_TIMEOUT(stderrOf(*m_bridge).count("connected to") == 2, 10000);
+        Subscriber sub(m_broker, "#");
+        QVERIFY(sees(sub, "vantrelo/bridge/state online"));
+        QVERIFY(sees(sub, "vantrelo/board.1/availability online"));
+        QVERIFY(sees(sub, "vantrelo/board.1/output/3 ON"));
+        QVERIFY(sees(sub, discovery2 + u' '));
+        QVERIFY(stderrOf(*m_bridge).contains("Trying again in 1 s."));
+    }
+
+    void killedBridgeIsOffline()
+    {
+        Subscriber sub(m_broker, "vantrelo/bridge/state");
+        QVERIFY(sees(sub, "vantrelo/bridge/state online"));
+        ::kill(pid_t(m_bridge->processId()), SIGKILL);
+        QVERIFY(sees(sub, "vantrelo/bridge/state offline"));
+    }
+
+    void passwordFileOthersCanRead()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("password"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("secret\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ReadOther));
+        QProcess bridge;
+        bridge.start(VANTRELO_MQTT, {"--username", "u", "--password-file", file.fileName()});
+        QVERIFY(bridge.waitForFinished(5000));
+        QCOMPARE(bridge.exitCode(), 2);
+        QVERIFY(
+            QString(bridge.readAllStandardError()).contains("can be read by others (mode 0604)"));
+    }
+
+    void credentials_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("right") << QByteArray("open sesame") << true;
+        QTest::newRow("wrong") << QByteArray("sesame") << false;
+    }
+    void credentials()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(bool, accepted);
+        Broker broker("password_file " + QFile::encodeName(m_broker.filePath("passwd")) +
+                      "\nallow_anonymous false\n");
+        QCOMPARE(
+            run("mosquitto_passwd", {"-c", "-b", m_broker.filePath("passwd"), "vt", "open sesame"}),
+            0);
+        QFile::setPermissions(m_broker.filePath("passwd"),
+                              QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        QVERIFY2(broker.start(), broker.log().constData());
+        QTemporaryDir dir;
+        QFile file(dir.filePath("password"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(password + '\n');
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        auto bridge = startBridge(broker, {"--username", "vt", "--password-file", file.fileName()});
+        Subscriber sub(broker, "vantrelo/bridge/state", {"-u", "vt", "-P", "open sesame"});
+        if (accepted) {
+            QVERIFY2(sees(sub, "vantrelo/bridge/state online"),
+                     qPrintable(stderrOf(*bridge) + broker.log()));
+        } else {
+            QTRY_VERIFY2(stderrOf(*bridge).contains("the broker refused the connection: "
+                                                    "Connection Refused: not authorised."),
+                         qPrintable(stderrOf(*bridge)));
+            QVERIFY(sub.lines().isEmpty());
+        }
+    }
+
+    void tls_data()
+    {
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("trusted") << "ca.crt" << true;
+        QTest::newRow("untrusted") << "other.crt" << false;
+    }
+    void tls()
+    {
+        QFETCH(QString, ca);
+        QFETCH(bool, accepted);
+        Broker broker("cafile " + QFile::encodeName(m_broker.filePath("ca.crt")) + "\ncertfile " +
+                      QFile::encodeName(m_broker.filePath("server.crt")) + "\nkeyfile " +
+                      QFile::encodeName(m_broker.filePath("server.key")) + '\n');
+        if (!QFile::exists(m_broker.filePath("ca.crt")))
+            QVERIFY(makeCertificates(m_broker.filePath({})));
+        QVERIFY2(broker.start(), broker.log().constData());
+        auto bridge =
+            startBridge(broker, {"--cafile", m_broker.filePath(ca), "--client-id", "tls"});
+        Subscriber sub(broker, "vantrelo/bridge/state", {"--cafile", m_broker.filePath("ca.crt")});
+        if (accepted) {
+            QVERIFY(sees(sub, "vantrelo/bridge/state online"));
+        } else {
+            QTRY_VERIFY(stderrOf(*bridge).contains("certificate verify failed"));
+            QVERIFY(sub.lines().isEmpty());
+        }
+    }
+
+    // Last: the bus goes away, and the bridge ends, offline.
+    void sessionBusGoingAwayEndsTheBridge()
+    {
+        m_bridge = startBridge(m_broker);
+        Subscriber sub(m_broker, "vantrelo/bridge/state");
+        QVERIFY(sees(sub, "vantrelo/bridge/state online"));
+        m_copy.reset();
+        m_bus.stop();
+        QVERIFY(m_bridge->waitForFinished(5000));
+        QCOMPARE(m_bridge->exitCode(), 1);
+        QVERIFY(stderrOf(*m_bridge).contains("the session bus went away"));
+        QVERIFY(sees(sub, "vantrelo/bridge/state offline"));
+    }
+
+private:
+    std::unique_ptr<QProcess> startBridge(const Broker &broker, const QStringList &extra = {})
+    {
+        auto bridge = std::make_unique<QProcess>();
+        bridge->setProcessEnvironment(m_bus.environment());
+        bridge->start(VANTRELO_MQTT,
+                      QStringList{"--host", "127.0.0.1", "--port", QString::number(broker.port()),
+                                  "--client-id", QString("test%1").arg(++m_bridges)} +
+                          extra);
+        return bridge;
+    }
+    QString stderrOf(QProcess &p)
+    {
+        return QString::fromUtf8(m_stderr[&p] += p.readAllStandardError());
+    }
+
+    TestSupport::PrivateBus m_bus;
+    Broker m_broker;
+    std::unique_ptr<TestSupport::ProgramCopy> m_copy;
+    std::unique_ptr<QProcess> m_bridge;
+    QHash<QProcess *, QByteArray> m_stderr;
+    int m_bridges = 0;
+};
+
+QTEST_GUILESS_MAIN(TestMqtt)
+#include "tst_mqtt.moc"
