@@ -10,6 +10,12 @@
 //   vantrelo_bench idle [seconds]       CPU while searching, then while connected
 //   vantrelo_bench fatal                CPU during the 3 s wait before the program ends
 //   vantrelo_bench remote [calls]       SetOutput over a private session bus -> frame on the pty
+//   vantrelo_bench mqtt-latency PORT COPY TAG [commands]
+//                                       set published -> state published back, through a broker
+//                                       on 127.0.0.1:PORT, the bridge, the bus and the copy
+//   vantrelo_bench mqtt-load PORT COPIES SECONDS RATE
+//                                       commands to copies c01..cNN at RATE a second: states
+//                                       lost or duplicated
 //   vantrelo_bench callgrind [lines]    instructions per line on the fake port (under callgrind)
 //   vantrelo_bench board RIG FIRMWARE [clicks]
 //                                       click -> pin change, and click -> echo recoloured, on the
@@ -25,6 +31,8 @@
 
 #include "app/MainWindow.h"
 #include "common/BoardBus.h"
+#include "mqtt/MqttClient.h"
+#include "mqtt/Topics.h"
 #include "remote/BoardService.h"
 #include "serial/SystemSerialPort.h"
 
@@ -74,12 +82,12 @@ double processCpu()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-void report(const char *name, double value, const char *unit)
+void report(const QByteArray &name, double value, const char *unit)
 {
     if (value >= 1000)
-        std::printf("%s %.0f %s\n", name, value, unit);
+        std::printf("%s %.0f %s\n", name.constData(), value, unit);
     else
-        std::printf("%s %.3g %s\n", name, value, unit);
+        std::printf("%s %.3g %s\n", name.constData(), value, unit);
     std::fflush(stdout);
 }
 
@@ -342,6 +350,123 @@ int remote(int calls)
     return 0;
 }
 
+// A client of the broker on 127.0.0.1:port, connected, or nothing.
+std::unique_ptr<MqttClient> brokerClient(int port, const QString &id)
+{
+    MqttClient::Options options;
+    options.host = QStringLiteral("127.0.0.1");
+    options.port = port;
+    options.clientId = id;
+    auto client = std::make_unique<MqttClient>(options);
+    if (!client->prepare().isEmpty())
+        return nullptr;
+    client->start();
+    if (!runUntil([&] { return client->isConnected(); }, 5000))
+        return nullptr;
+    return client;
+}
+
+int mqttLatency(int port, const QString &copy, const QByteArray &tag, int commands)
+{
+    const auto client = brokerClient(port, QStringLiteral("bench-latency"));
+    if (!client)
+        return std::fprintf(stderr, "no broker\n"), 1;
+    const Topics::Prefixes prefixes;
+    const QString state = Topics::outputState(prefixes, copy, 1);
+    QByteArray last;
+    Clock::time_point seen;
+    QObject::connect(client.get(), &MqttClient::messageReceived, client.get(),
+                     [&](const QString &topic, const QByteArray &payload, bool) {
+                         if (topic == state) {
+                             last = payload;
+                             seen = Clock::now();
+                         }
+                     });
+    client->subscribe(state);
+    runFor(300); // the retained state
+    std::vector<double> us;
+    for (int i = 0; i < commands; ++i) {
+        const QByteArray wanted = last == "ON" ? "OFF" : "ON";
+        last.clear();
+        const auto sent = Clock::now();
+        client->publish(Topics::outputCommand(prefixes, copy, 1), wanted, false);
+        QEventLoop loop; // woken by the socket; no polling in the measurement
+        QMetaObject::Connection done =
+            QObject::connect(client.get(), &MqttClient::messageReceived, &loop, [&] {
+                if (last == wanted)
+                    loop.quit();
+            });
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QObject::disconnect(done);
+        if (last != wanted)
+            return std::fprintf(stderr, "command %d: no state back\n", i), 1;
+        us.push_back(std::chrono::duration<double, std::micro>(seen - sent).count());
+    }
+    std::sort(us.begin(), us.end());
+    report(tag + "_set_to_state_median", us[us.size() / 2] / 1000.0, "ms");
+    report(tag + "_set_to_state_p99", us[std::min(us.size() - 1, us.size() * 99 / 100)] / 1000.0,
+           "ms");
+    return 0;
+}
+
+int mqttLoad(int port, int copies, int seconds, int rate)
+{
+    const auto client = brokerClient(port, QStringLiteral("bench-load"));
+    if (!client)
+        return std::fprintf(stderr, "no broker\n"), 1;
+    const Topics::Prefixes prefixes;
+    QHash<QString, QByteArray> last;     // by state topic
+    QHash<QString, long> received, sent; // after the start
+    bool counting = false;
+    QObject::connect(client.get(), &MqttClient::messageReceived, client.get(),
+                     [&](const QString &topic, const QByteArray &payload, bool) {
+                         last[topic] = payload;
+                         if (counting)
+                             ++received[topic];
+                     });
+    client->subscribe(prefixes.prefix + QStringLiteral("/+/output/+"));
+    runFor(1000); // the retained states
+    counting = true;
+    // Each command switches an output to the opposite of its last state, so every command is
+    // answered by exactly one state; the outputs take turns.
+    QHash<QString, QByteArray> wanted;
+    long commands = 0;
+    QElapsedTimer wall;
+    wall.start();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, client.get(), [&] {
+        const long due = long(wall.elapsed() * rate / 1000);
+        for (; commands < due; ++commands) {
+            const QString copy =
+                QStringLiteral("c%1").arg(commands % copies + 1, 2, 10, QChar(u'0'));
+            const int output = int(commands / copies % Topics::outputCount) + 1;
+            const QString topic = Topics::outputState(prefixes, copy, output);
+            QByteArray &w = wanted[topic];
+            if (w.isEmpty())
+                w = last.value(topic, "OFF");
+            w = w == "ON" ? "OFF" : "ON";
+            ++sent[topic];
+            client->publish(Topics::outputCommand(prefixes, copy, output), w, false);
+        }
+    });
+    tick.start(10);
+    runFor(seconds * 1000);
+    tick.stop();
+    runFor(2000); // the last echoes
+    long lost = 0, duplicated = 0;
+    for (auto it = sent.cbegin(); it != sent.cend(); ++it) {
+        const long got = received.value(it.key());
+        lost += std::max(0L, it.value() - got);
+        duplicated += std::max(0L, got - it.value());
+    }
+    report("mqtt_load_commands", double(commands), "commands");
+    report("mqtt_load_lost", double(lost), "states");
+    report("mqtt_load_duplicated", double(duplicated), "states");
+    return 0;
+}
+
 int callgrind(long lines)
 {
     FakeSerialPort port;
@@ -448,6 +573,12 @@ int main(int argc, char *argv[])
                      argc > 4 ? std::atoi(argv[4]) : 50);
     if (mode == u"callgrind")
         return callgrind(n > 0 ? n : 20000);
+    if (mode == u"mqtt-latency" && argc > 4)
+        return mqttLatency(std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]), argv[4],
+                           argc > 5 ? std::atoi(argv[5]) : 1000);
+    if (mode == u"mqtt-load" && argc > 5)
+        return mqttLoad(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                        std::atoi(argv[5]));
     if (mode == u"remote")
         return remote(n > 0 ? int(n) : 1000);
     std::fprintf(stderr,

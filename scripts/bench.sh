@@ -67,7 +67,74 @@ for peer in sim board; do
 done
 rm -f "$out/app/vantrelo.ini"
 "$bench" remote 1000 >> "$out/figures" 2>/dev/null
-kill $bus
+
+# The MQTT bridge: a broker of our own on 127.0.0.1, copies c01.. beside simulators.
+mport=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+chmod 755 "$out"
+# The broker as the README recommends it, with set_tcp_nodelay; a second one as installed.
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nset_tcp_nodelay true\n' \
+    "$mport" > "$out/mosquitto.conf"
+mosquitto -c "$out/mosquitto.conf" > /dev/null 2>&1 &
+broker=$!
+dport=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$dport" > "$out/default.conf"
+mosquitto -c "$out/default.conf" > /dev/null 2>&1 &
+broker="$broker $!"
+pids=()
+trap 'kill $sim $xvfb $bus $broker "${pids[@]}" 2>/dev/null; rm -rf "$out"; true' EXIT
+copy() { # NAME [board]: a copy in a folder of its own, beside a simulator or the paced board
+    mkdir -p "$out/copies/$1"
+    cp "$build/src/vantrelo" "$out/copies/$1/$1"
+    if [ "${2:-}" = board ]; then
+        printf '1,"9600",0,"1"\r\n"a","b","c","d"\r\n' > "$out/copies/$1/$1.ini"
+        "$build/tools/board/vantrelo-board" --firmware "$build/firmware/vantrelo-fw.elf" \
+            --link "$out/copies/$1/COM1" --realtime > /dev/null 2>&1 &
+    else
+        "$build/tools/simulator/vantrelo-sim" --link "$out/copies/$1/COM1" > /dev/null 2>&1 &
+    fi
+    pids+=($!)
+    sleep 0.3
+    "$out/copies/$1/$1" > /dev/null 2>&1 &
+    pids+=($!)
+}
+online() { # COUNT: wait until so many copies are connected
+    for _ in $(seq 100); do
+        [ "$("$build/src/vantrelo-ctl" list 2> /dev/null | grep -c connected)" -ge "$1" ] && return
+        sleep 0.1
+    done
+}
+rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
+cpu() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+copy c01
+online 1
+"$build/src/vantrelo-mqtt" --host 127.0.0.1 --port "$mport" 2> /dev/null &
+bridge=$!
+pids+=($bridge)
+sleep 1
+"$bench" mqtt-latency "$mport" c01 mqtt_sim 1000 >> "$out/figures" 2>/dev/null
+"$build/src/vantrelo-mqtt" --host 127.0.0.1 --port "$dport" --client-id bench-default 2> /dev/null &
+pids+=($!)
+sleep 1
+"$bench" mqtt-latency "$dport" c01 mqtt_default 200 >> "$out/figures" 2>/dev/null
+kill $!
+echo "mqtt_rss_1 $(rss $bridge) KiB" >> "$out/figures"
+for i in 02 03 04; do copy c$i; done
+online 4
+sleep 1
+c0=$(cpu $bridge)
+sleep "${IDLE_SECONDS:-30}"
+echo "mqtt_idle_cpu $(awk -v t=$(( $(cpu $bridge) - c0 )) -v s="${IDLE_SECONDS:-30}" -v hz="$(getconf CLK_TCK)" \
+        'BEGIN { printf "%.3f", t / hz / s * 100 }') %" >> "$out/figures"
+for i in $(seq 5 16); do copy "c$(printf %02d "$i")"; done
+online 16
+sleep 1
+echo "mqtt_rss_16 $(rss $bridge) KiB" >> "$out/figures"
+"$bench" mqtt-load "$mport" 16 "${LOAD_SECONDS:-30}" 100 >> "$out/figures" 2>/dev/null
+copy paced board
+online 17
+sleep 1
+"$bench" mqtt-latency "$mport" paced mqtt_board 200 >> "$out/figures" 2>/dev/null
+kill "${pids[@]}" $broker $bus 2> /dev/null || true
 
 "$bench" throughput 200000 >> "$out/figures" 2>/dev/null
 "$bench" rate "${RATE_SECONDS:-10}" >> "$out/figures" 2>/dev/null
@@ -107,6 +174,12 @@ cat <<TABLE
 | The same against the paced emulated board at 9600 baud | $(v board_ctl_ms) ms; $(v board_ctl_p99_ms) ms | \`dbus-send\` $(v board_dbus_send_ms) ms; the wire's frame and echo 10.4 ms |
 | Start-up with the session bus / without one (median) | $(v startup_bus_ms) ms / $(v startup_nobus_ms) ms: $(ratio "$(v startup_bus_ms)" "$(v startup_nobus_ms)")x | target <= 1.05x |
 | Resident memory with the session bus / without one | $(v rss_bus_kib) KiB / $(v rss_nobus_kib) KiB: $(ratio "$(v rss_bus_kib)" "$(v rss_nobus_kib)")x | target <= 1.05x |
+| MQTT \`set\` published to the state published back: broker (\`set_tcp_nodelay true\`), bridge, bus, program, simulator pty (1,000 commands) | median $(v mqtt_sim_set_to_state_median) ms, p99 $(v mqtt_sim_set_to_state_p99) ms | target p99 < 5 ms |
+| The same through a broker as installed (\`set_tcp_nodelay\` false, 200 commands) | median $(v mqtt_default_set_to_state_median) ms, p99 $(v mqtt_default_set_to_state_p99) ms | the broker's Nagle delay against the client's delayed acknowledgements |
+| The same against the paced emulated board at 9600 baud (200 commands) | median $(v mqtt_board_set_to_state_median) ms, p99 $(v mqtt_board_set_to_state_p99) ms | the wire's frame and echo 10.4 ms |
+| The bridge idle with 4 copies, ${IDLE_SECONDS:-30} s | $(v mqtt_idle_cpu) % of a core | target < 0.1 % |
+| The bridge's resident memory with 1 copy / 16 copies | $(v mqtt_rss_1) KiB / $(v mqtt_rss_16) KiB | target < 20 MB with 16 |
+| 16 copies x 4 outputs, 100 commands a second for ${LOAD_SECONDS:-30} s | $(v mqtt_load_commands) commands: $(v mqtt_load_lost) states lost, $(v mqtt_load_duplicated) duplicated | target 0 |
 | Instructions a reply line (callgrind, fake port) | $(v callgrind_ir_per_line) | |
 | Emulated board, 3 s of wall time unpaced / paced to real time | $(v board_fast_emulated) s / $(v board_realtime_emulated) s emulated, $(v board_fast_cpu) % / $(v board_realtime_cpu) % of a core | |
 | Emulated board at 9600 baud, paced: click to pin change (median of 50) | $(v board_click_to_pin_median) ms | the wire: 5 bytes of "1O1H" CR, 5.2 ms |

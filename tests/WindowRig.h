@@ -52,12 +52,11 @@ struct WindowRig
         const_cast<QLineEdit *>(box)->setText(text);
     }
 
-    void writeIni(const QByteArray &bytes,
-                  const QString &name = QStringLiteral("vantrelo.ini")) const
+    [[nodiscard]] bool writeIni(const QByteArray &bytes,
+                                const QString &name = QStringLiteral("vantrelo.ini")) const
     {
         QFile f(dir.filePath(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
     QByteArray readIni() const
     {
@@ -65,15 +64,18 @@ struct WindowRig
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
     // Loads, lets the controller answer the first handshake, and waits for the state query.
-    void connect(const QByteArray &id = {})
+    // Whether all of it happened; the test verifies it.
+    [[nodiscard]] bool connect(const QByteArray &id = {})
     {
-        if (!QFile::exists(dir.filePath(QStringLiteral("vantrelo.ini"))))
-            writeIni("1,\"9600\",0,\"" + id +
-                     "\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n");
+        if (!QFile::exists(dir.filePath(QStringLiteral("vantrelo.ini"))) &&
+            !writeIni("1,\"9600\",0,\"" + id +
+                      "\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n"))
+            return false;
         window.load();
-        QTRY_VERIFY(!fake->written.isEmpty());
+        if (!QTest::qWaitFor([&] { return !fake->written.isEmpty(); }))
+            return false;
         fake->receive(id + "OK\r");
-        QTRY_VERIFY(fake->written.contains(id + "OA\r"));
+        return QTest::qWaitFor([&] { return fake->written.contains(id + "OA\r"); });
     }
 
     QTemporaryDir dir;

@@ -24,10 +24,10 @@ struct BoardRig
           rig(std::make_unique<SystemSerialPort>(dir.path(), [] { return QStringList(); }),
               dir.path(), QStringLiteral("vantrelo"), 0.25)
     {
-        QVERIFY(board.start());
+        const QByteArray settings = "1,\"9600\",0,\"" + id + "\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n";
         QFile ini(dir.filePath("vantrelo.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("1,\"9600\",0,\"" + id + "\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n");
+        ready = board.start() && ini.open(QIODevice::WriteOnly) &&
+                ini.write(settings) == settings.size();
     }
     QString pins(const QStringList &names)
     {
@@ -46,6 +46,7 @@ struct BoardRig
     QTemporaryDir dir;
     TestSupport::Simulator board;
     WindowRig rig;
+    bool ready = false; // the board runs and the settings file is written
 };
 
 const QStringList firstFour = {"D2", "D3", "D4", "D5"};
@@ -60,6 +61,7 @@ private slots:
     void everyButtonMovesItsPin()
     {
         BoardRig b(firmware, "1");
+        QVERIFY(b.ready);
         b.rig.window.load();
         QTRY_VERIFY_WITH_TIMEOUT(b.rig.ui().outputsFrame->isEnabled(), 5000);
         QTRY_VERIFY(b.rig.link.outputState(4) == false); // the state query: all off
@@ -83,14 +85,16 @@ private slots:
         QTRY_VERIFY(b.buttons(off, on, on, off));
         QTest::mouseClick(b.rig.ui().saveButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(b.buttons(off, off, off, off), 5000);
+        QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
+        QTRY_COMPARE(b.pins(firstFour), QStringLiteral("high high high high"));
         QTest::mouseClick(b.rig.ui().allOffButton, Qt::LeftButton);
-        QTest::qWait(100);
-        QCOMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
+        QTRY_COMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
     }
 
     void activeLowBoardWithItsOwnIdentifier()
     {
         BoardRig b(firmware8LowId12, "1"); // 8 outputs, active low, identifier 12
+        QVERIFY(b.ready);
         QTRY_COMPARE(b.pins({"D2", "D9", "D10"}),
                      QStringLiteral("high high low")); // off, and no ninth
         b.rig.window.load();

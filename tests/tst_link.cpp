@@ -7,6 +7,7 @@
 #include "FakeSerialPort.h"
 
 #include "link/ControllerLink.h"
+#include "link/LineAssembler.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -30,11 +31,13 @@ struct Rig
         QObject::connect(&link, &ControllerLink::fatalEnd, [this] { ends << clock.elapsed(); });
         link.start({3, baud, id});
     }
-    void answerHandshake()
+    // Whether the handshake went out, was answered and the state query followed.
+    [[nodiscard]] bool answerHandshake()
     {
-        QTRY_VERIFY(!port.written.isEmpty());
+        if (!QTest::qWaitFor([&] { return !port.written.isEmpty(); }))
+            return false;
         port.receive(link.settings().deviceId.toLatin1() + "OK\r");
-        QTRY_COMPARE(port.written.size(), 2); // the state query
+        return QTest::qWaitFor([&] { return port.written.size() == 2; }); // the state query
     }
     QList<qint64> timesOf(QStringView text) const
     {
@@ -138,6 +141,10 @@ private slots:
         QTest::newRow("controls, NUL, high bytes")
             << "1" << QByteArray(" \t\0\xe9\xff", 5) << p + QStringLiteral(" \t\u0000\u00e9\u00ff")
             << 0 << false;
+        QTest::newRow("id a, AO1H: case counts")
+            << "a" << QByteArray("AO1H") << p + "AO1H" << 0 << false;
+        QTest::newRow("LF inside: 1O LF 2H")
+            << "1" << QByteArray("1O\n2H") << p + "1O2H" << 2 << true;
         QTest::newRow("id beyond latin-1")
             << QStringLiteral("\u20ac") << QByteArray("?O1H") << p + "?O1H" << 0 << false;
     }
@@ -158,8 +165,48 @@ private slots:
         QCOMPARE(rig.link.status(), Status::Reply);
         QVERIFY(!rig.link.isAwaitingReply() && rig.link.isSearching()); // any line is an answer
         QCOMPARE(reported.size(), output ? 1 : 0);
+        QTRY_VERIFY(rig.link.isAwaitingReply()); // the next attempt arms the time-out again
         for (int n = 1; n <= ControllerLink::outputCount; ++n)
             QCOMPARE(rig.link.outputState(n), n == output ? std::optional<bool>(on) : std::nullopt);
+    }
+
+    void handshakeWriteFails()
+    {
+        Rig rig(0.05);
+        rig.port.failWriteWith = WriteFailed;
+        QTRY_VERIFY(rig.link.status() == Status::Failed);
+        QCOMPARE(rig.link.statusText(), QStringLiteral("COM Port comm-error! %1").arg(WriteFailed));
+        QCOMPARE(rig.link.portFailure().number, int(WriteFailed)); // for the tooltip
+    }
+
+    void lineBound_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("at the bound") << int(LineAssembler::defaultMaxLine);
+        QTest::newRow("one past") << int(LineAssembler::defaultMaxLine + 1);
+    }
+    void lineBound()
+    {
+        QFETCH(int, length);
+        Rig rig(0.05);
+        QTRY_VERIFY(rig.link.isAwaitingReply());
+        rig.port.receive(QByteArray(length, 'x') + '\r');
+        const bool kept = length <= LineAssembler::defaultMaxLine;
+        QCOMPARE(rig.link.status(), kept ? Status::Reply : Status::Searching);
+        if (kept)
+            QVERIFY(rig.link.statusText().endsWith(QString(length, u'x')));
+        rig.port.receive("O1H\r"); // the next line is whole either way
+        QCOMPARE(rig.link.outputState(1), std::optional<bool>(true));
+    }
+
+    void bytesBeforeALinkStartPrefixTheNextLine()
+    {
+        Rig rig(0.05, QStringLiteral("1"));
+        rig.port.receive("1O");
+        rig.link.start({3, QStringLiteral("9600"), QStringLiteral("1")});
+        QTRY_VERIFY(rig.port.isOpen());
+        rig.port.receive("2H\r");
+        QCOMPARE(rig.link.outputState(2), std::optional<bool>(true));
     }
 
     void handshakeAndStateQuery()
@@ -199,6 +246,10 @@ private slots:
         QTest::qWait(50); // of 100
         QCOMPARE(rig.port.written, (Bytes{"AT\r", "O4H\r", "OAL\r"}));
         QTRY_COMPARE(rig.port.written, (Bytes{"AT\r", "O4H\r", "OAL\r", "OA\r"}));
+        QVERIFY(!rig.link.isAwaitingReply()); // no false "No response!" for a line already in
+        rig.port.receive("OK\rOK\r");         // two answers within the delay: two queries
+        QTRY_COMPARE(rig.port.written.size(), 6);
+        QCOMPARE(rig.port.written.mid(4), (Bytes{"OA\r", "OA\r"}));
     }
 
     void commands_data()
@@ -214,7 +265,7 @@ private slots:
         QFETCH(QByteArray, report);
         QFETCH(QByteArray, frame);
         Rig rig(0.05, QStringLiteral("7"));
-        rig.answerHandshake();
+        QVERIFY(rig.answerHandshake());
         rig.port.receive(report + "x\r"); // answers the query: no time-out runs
         const auto before = rig.link.outputState(3);
         rig.port.written.clear();
@@ -230,7 +281,7 @@ private slots:
     void fatalPath()
     {
         Rig rig; // the program ends 300 ms after the latest failure
-        rig.answerHandshake();
+        QVERIFY(rig.answerHandshake());
         rig.link.start(rig.link.settings()); // a save: the port is closed until the next attempt
         rig.link.toggleOutput(1);
         QCOMPARE(rig.link.statusText(),
@@ -287,7 +338,7 @@ private slots:
         QCOMPARE(rig.link.status(), Status::Searching);
         QTRY_COMPARE(rig.port.opened.size(), 2);
         QCOMPARE(rig.link.portFailure().number, 0);
-        rig.answerHandshake();
+        QVERIFY(rig.answerHandshake());
         rig.port.receive("O2H\r");
         QSignalSpy connectedChanges(&rig.link, &ControllerLink::connectedChanged);
         rig.port.written.clear();
@@ -307,6 +358,10 @@ private slots:
         QVERIFY(rig.link.isConnected() && !rig.link.isSearching());
         QTRY_COMPARE(rig.port.written, (Bytes{"AT\r", "OA\r"}));
         QCOMPARE(connectedChanges.size(), 2);
+        rig.link.start({3, QStringLiteral("9600"), {}}); // a Save while connected
+        QTRY_COMPARE(rig.link.status(), Status::Searching);
+        rig.port.loseDevice(); // while searching again: nothing shown
+        QCOMPARE(rig.link.status(), Status::Searching);
     }
 };
 

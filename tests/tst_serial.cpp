@@ -4,12 +4,16 @@
 // The port: settings texts, port numbers to devices, and the real QSerialPort against the
 // simulator on a pty.
 
+#include "Pty.h"
 #include "TestSupport.h"
 
+#include "serial/PortAdvice.h"
 #include "serial/PortMap.h"
 #include "serial/SystemSerialPort.h"
 
 #include <QTemporaryDir>
+
+#include <termios.h>
 
 using namespace PortErrors;
 
@@ -23,8 +27,17 @@ class TestSerial : public QObject
 private slots:
     void settingsTexts()
     {
-        for (const char *good : {"9600,N,8,1", "9600,n,8,1", "115200,E,7,2", "300,o,5,1.5"})
-            QVERIFY2(LineSettings::parse(QString::fromLatin1(good)), good);
+        using P = LineSettings::Parity;
+        using S = LineSettings::StopBits;
+        const std::pair<const char *, LineSettings> good[] = {
+            {"9600,N,8,1", {9600, P::None, 8, S::One}},
+            {"9600,n,8,1", {9600, P::None, 8, S::One}},
+            {"115200,E,7,2", {115200, P::Even, 7, S::Two}},
+            {"300,o,5,1.5", {300, P::Odd, 5, S::OneAndHalf}},
+            {"19200,M,6,1", {19200, P::Mark, 6, S::One}},
+            {"1200,s,8,2", {1200, P::Space, 8, S::Two}}};
+        for (const auto &[text, fields] : good)
+            QVERIFY2(LineSettings::parse(QString::fromLatin1(text)) == fields, text);
         for (const char *bad :
              {"9600", "9600,N,8,1,", "0,N,8,1", "-9600,N,8,1", "96O0,N,8,1", "9600,X,8,1",
               "9600,N,9,1", "9600,N,8,3", "9600 ,N,8,1", "9600.5,N,8,1", "9999999999,N,8,1"})
@@ -78,6 +91,62 @@ private slots:
         QCOMPARE(port.open(1, line9600).number, 0); // the simulator keeps its pty between opens
         QCOMPARE(port.write("1O2H\r").number, 0);
         QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O2H\r"), 3000);
+    }
+
+    // The line settings reach the device, read back from the pty's termios. A pty keeps the
+    // rate, the stop bits and odd parity, but always reports 8 data bits and no parity bit: the
+    // kernel's pty driver forces them, so data bits and even parity cannot be seen here.
+    void lineSettingsReachTheDevice_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<bool>("twoStopBits");
+        QTest::addColumn<bool>("odd");
+        QTest::newRow("19200,E,7,2") << "19200,E,7,2" << int(B19200) << true << false;
+        QTest::newRow("4800,O,8,1") << "4800,O,8,1" << int(B4800) << false << true;
+        QTest::newRow("115200,N,8,1") << "115200,N,8,1" << int(B115200) << false << false;
+    }
+    void lineSettingsReachTheDevice()
+    {
+        QFETCH(QString, settings);
+        QTemporaryDir dir;
+        Pty pty;
+        QCOMPARE(pty.open(dir.filePath("COM1")), QString());
+        SystemSerialPort port(dir.path(), [] { return QStringList(); });
+        QCOMPARE(port.open(1, *LineSettings::parse(settings)).number, 0);
+        termios t{};
+        QCOMPARE(tcgetattr(pty.controllerFd(), &t), 0); // the master reads the device's own
+        QTEST(int(cfgetospeed(&t)), "speed");
+        QTEST(bool(t.c_cflag & CSTOPB), "twoStopBits");
+        QTEST(bool(t.c_cflag & PARODD), "odd");
+    }
+
+    void advice_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("8010") << int(PermissionDenied) << QStringList()
+                              << "add your user to the dialout group";
+        QTest::newRow("8005") << int(PortAlreadyOpen) << QStringList()
+                              << "The port is held by another program";
+        QTest::newRow("8020") << int(ReadFailed) << QStringList()
+                              << "The device went away (unplugged, or its driver failed)";
+        QTest::newRow("8002, ports") << int(InvalidPortNumber) << QStringList{"COM1 = /dev/ttyS0"}
+                                     << "No such device. Ports present:\nCOM1 = /dev/ttyS0";
+        QTest::newRow("8002, none") << int(InvalidPortNumber) << QStringList()
+                                    << "No such device. No serial ports are present.";
+        QTest::newRow("8021: the detail alone") << int(WriteFailed) << QStringList() << "";
+    }
+    void advice()
+    {
+        QFETCH(int, number);
+        QFETCH(QStringList, ports);
+        QFETCH(QString, advice);
+        const QString text = portAdvice(number, QStringLiteral("COM3: detail"), ports);
+        QVERIFY2(text.startsWith("COM3: detail"), qPrintable(text));
+        QVERIFY2(text.contains(advice), qPrintable(text));
+        QCOMPARE(text == "COM3: detail", advice.isEmpty());
     }
 
     void presentPorts()

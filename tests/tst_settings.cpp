@@ -100,9 +100,11 @@ private slots:
     void conversion()
     {
         const std::pair<const char *, int> rows[] = {
-            {"01", 1},      {"2.5", 2},      {"3.5", 4},         {"-2.5", -2}, {"2.500000001", 3},
-            {" +12 ", 12},  {".7", 1},       {"32767.5", 99999}, {"", 99999},  {"1e2", 99999},
-            {"2,5", 99999}, {"0x10", 99999}, {"\u0661", 99999}};
+            {"01", 1},          {"2.5", 2},       {"3.5", 4},         {"-2.5", -2},
+            {"2.500000001", 3}, {" +12 ", 12},    {".7", 1},          {"32767.5", 99999},
+            {"", 99999},        {"1e2", 99999},   {"2,5", 99999},     {"0x10", 99999},
+            {"\u0661", 99999},  {"32767", 32767}, {"-32768", -32768}, {"32768", 99999},
+            {"-32769", 99999}};
         for (const auto &[text, value] : rows) {
             const auto converted = convertToInt16(QString::fromUtf8(text));
             QVERIFY2((converted ? int(*converted) : 99999) == value, text);
@@ -128,7 +130,7 @@ private slots:
         QFETCH(QByteArray, file);
         WindowRig rig;
         if (!file.isEmpty())
-            rig.writeIni(file);
+            QVERIFY(rig.writeIni(file));
         WindowRig::type(rig.ui().opt1Edit, QStringLiteral("emptied"));
         WindowRig::type(rig.ui().opt2Edit, QStringLiteral("kept"));
         rig.window.load(); // a refused file gives the defaults everywhere, silently
@@ -139,10 +141,19 @@ private slots:
         QCOMPARE(rig.readIni(), file.isEmpty() ? QByteArray("<missing>") : file); // untouched
     }
 
+    void saveWithoutAFileWritesTheDefaults()
+    {
+        WindowRig rig; // no settings file beside the program
+        rig.window.load();
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
+        QCOMPARE(rig.readIni(), defaultsFile);
+        QCOMPARE(rig.readIni().size(), 52);
+    }
+
     void saveConvertsAndRestarts()
     {
         WindowRig rig;
-        rig.connect();
+        QVERIFY(rig.connect());
         for (const auto &[edit, text] : {std::pair{rig.ui().portEdit, "2.5"},
                                          {rig.ui().baudEdit, "19200"},
                                          {rig.ui().sampleTimeEdit, "-3.5"},
@@ -175,6 +186,8 @@ private slots:
         const QString port = QStringLiteral("The COM box needs a port number from 1 to 32767.");
         QTest::newRow("line break pasted") << 4 << "Fan\nB"
                                            << "The output 2 name box " + lineBreak;
+        QTest::newRow("CR pasted") << 4 << "Fan\rB"
+                                   << "The output 2 name box " + lineBreak;
         QTest::newRow("double quote") << 3 << "7\""
                                       << "The ID box " + lineBreak;
         QTest::newRow("bit rate with a blank") << 1 << "9600 "
@@ -193,8 +206,8 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, refusal);
         WindowRig rig;
-        rig.writeIni(defaultsFile);
-        rig.connect();
+        QVERIFY(rig.writeIni(defaultsFile));
+        QVERIFY(rig.connect());
         const QLineEdit *edits[] = {rig.ui().portEdit, rig.ui().baudEdit, rig.ui().sampleTimeEdit,
                                     rig.ui().deviceIdEdit, rig.ui().outputNameEdits[1]};
         auto *edit = const_cast<QLineEdit *>(edits[box]);
@@ -217,8 +230,8 @@ private slots:
     void failedWriteIsToldAndKeepsTheEdits()
     {
         WindowRig rig;
-        rig.writeIni(defaultsFile);
-        rig.connect();
+        QVERIFY(rig.writeIni(defaultsFile));
+        QVERIFY(rig.connect());
         WindowRig::type(rig.ui().outputNameEdits[0], QStringLiteral("Pump"));
         rig.realWarnings = true;
         QString shownText; // the dialog, looked at two retry ticks after it opened
@@ -285,7 +298,7 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, reason);
         WindowRig rig;
-        rig.writeIni(file);
+        QVERIFY(rig.writeIni(file));
         rig.window.load();
         const QString note = "Settings: " + rig.iniPath() + " was not used (" + reason +
                              "); the defaults are in force. Save first keeps it as " +

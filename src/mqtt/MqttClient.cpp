@@ -41,6 +41,9 @@ MqttClient::MqttClient(Options options, QObject *parent)
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
     mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
     mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
+    // Commands and states are a few bytes each: sent at once, not held back by Nagle's
+    // algorithm waiting for the peer's delayed acknowledgement (some 40 ms each way).
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     m_misc.setInterval(1000);
     connect(&m_misc, &QTimer::timeout, this, [this] { afterLoop(mosquitto_loop_misc(m_mosq)); });
     m_retry.setSingleShot(true);
