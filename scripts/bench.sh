@@ -18,7 +18,7 @@ mkdir -p "$out/app"
 cp "$build/src/vantrelo" "$out/app/vantrelo"
 "$build/tools/simulator/vantrelo-sim" --link "$out/app/COM1" --silent > /dev/null &
 sim=$!
-trap 'kill $sim 2>/dev/null; rm -rf "$out"' EXIT
+trap 'kill $sim 2>/dev/null || true; rm -rf "$out"' EXIT
 sleep 0.3
 # A private virtual display (python-xlib does not take xvfb-run's cookie, so no access control
 # on this short-lived local server).
@@ -26,7 +26,7 @@ n=97
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -ac -noreset -nolisten tcp -screen 0 800x600x24 > /dev/null 2>&1 &
 xvfb=$!
-trap 'kill $sim $xvfb 2>/dev/null; rm -rf "$out"' EXIT
+trap 'kill $sim $xvfb 2>/dev/null || true; rm -rf "$out"' EXIT
 for _ in $(seq 100); do xdpyinfo -display ":$n" > /dev/null 2>&1 && break; sleep 0.1; done
 DISPLAY=":$n" /usr/bin/python3 "$here/bench/startup.py" "${STARTUP_RUNS:-10}" \
     "$out/app/vantrelo" "$build/bench/empty_window" "$build/bench/empty_window --label" > "$out/figures"
@@ -36,7 +36,7 @@ DISPLAY=":$n" /usr/bin/python3 "$here/bench/startup.py" "${STARTUP_RUNS:-10}" \
 eval "$(dbus-daemon --session --fork --print-address=1 --print-pid=1 |
         sed -n '1s/^/DBUS_SESSION_BUS_ADDRESS=/p; 2s/^/bus=/p')"
 export DBUS_SESSION_BUS_ADDRESS
-trap 'kill $sim $xvfb $bus 2>/dev/null; rm -rf "$out"' EXIT
+trap 'kill $sim $xvfb $bus 2>/dev/null || true; rm -rf "$out"' EXIT
 DISPLAY=":$n" /usr/bin/python3 "$here/bench/startup.py" "${STARTUP_RUNS:-10}" \
     "$out/app/vantrelo" "DBUS_SESSION_BUS_ADDRESS=unix:path=$out/nowhere $out/app/vantrelo" \
     "$build/bench/empty_window" | sed 's/_program_/_bus_/; s/_reference_/_nobus_/' \
@@ -81,7 +81,7 @@ printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$dpor
 mosquitto -c "$out/default.conf" > /dev/null 2>&1 &
 broker="$broker $!"
 pids=()
-trap 'kill $sim $xvfb $bus $broker "${pids[@]}" 2>/dev/null; rm -rf "$out"; true' EXIT
+trap 'kill $sim $xvfb $bus $broker "${pids[@]}" 2>/dev/null || true; rm -rf "$out"' EXIT
 copy() { # NAME [board]: a copy in a folder of its own, beside a simulator or the paced board
     mkdir -p "$out/copies/$1"
     cp "$build/src/vantrelo" "$out/copies/$1/$1"

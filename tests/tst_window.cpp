@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QScreen>
 #include <QStyleFactory>
 
 using Status = ControllerLink::Status;
@@ -15,15 +16,18 @@ using Status = ControllerLink::Status;
 namespace {
 
 // The colour painted at a point of a control, as a colour word.
+// The colour at a point of a widget as the screen shows it: what was last painted and flushed,
+// not a repaint made for the asking (as grab() would make).
 ColourWord paintedAt(const QWidget *w, QPoint at = QPoint(6, 6))
 {
-    const QImage shot = w->window()->grab().toImage();
-    return Colours::fromRgb(shot.pixel(w->mapTo(w->window(), at) * shot.devicePixelRatio()));
+    const QWidget *top = w->window();
+    const QImage shot = top->screen()->grabWindow(top->winId()).toImage();
+    return Colours::fromRgb(shot.pixel(w->mapTo(top, at) * shot.devicePixelRatio()));
 }
 
-ColourWord fixed(ColourWord word) // a system colour as this desktop paints it
+ColourWord buttonFace() // the desktop's own button colour, from its palette
 {
-    return Colours::fromRgb(Colours::toColor(word, QApplication::palette()).rgb());
+    return Colours::fromRgb(QApplication::palette().color(QPalette::Button).rgb());
 }
 
 using ::WindowRig;
@@ -41,7 +45,7 @@ private slots:
     {
         QTest::addColumn<Status>("status");
         QTest::addColumn<ColourWord>("colour");
-        QTest::newRow("idle") << Status::Idle << fixed(Colours::ButtonFace);
+        QTest::newRow("idle") << Status::Idle << buttonFace();
         QTest::newRow("searching") << Status::Searching << ColourWord(0xC0FFFF);
         QTest::newRow("failed") << Status::Failed << ColourWord(0x8080FF);
         QTest::newRow("reply") << Status::Reply << ColourWord(0xC0FFC0);
@@ -56,7 +60,8 @@ private slots:
         emit rig.link.statusChanged(status, QStringLiteral("<b>as it is</b>"));
         QCOMPARE(rig.statusText(), QStringLiteral("<b>as it is</b>"));
         QCOMPARE(rig.ui().statusLabel->textFormat(), Qt::PlainText);
-        QTEST(paintedAt(rig.ui().statusLabel, QPoint(4, 4)), "colour");
+        QFETCH(ColourWord, colour);
+        QTRY_COMPARE(paintedAt(rig.ui().statusLabel, QPoint(4, 4)), colour);
     }
 
     void connectedReportedAndClicked()
@@ -73,11 +78,11 @@ private slots:
         QVERIFY(ui.outputsFrame->isEnabled());
         QCOMPARE(ui.deviceLabel->text(), QStringLiteral("Vantrelo: Quorvane"));
         rig.fake->receive("O2H\r7O2H\r7O3H\r7O4L\r");
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(paintedAt(ui.outputButtons[i]),
-                     i == 1 || i == 2 ? 0x00C000 : fixed(Colours::ButtonFace));
+        for (int i = 0; i < 4; ++i) // once painted
+            QTRY_COMPARE(paintedAt(ui.outputButtons[i]),
+                         i == 1 || i == 2 ? ColourWord(0x00C000) : buttonFace());
         rig.fake->receive("7O2L\r");
-        QCOMPARE(paintedAt(ui.outputButtons[1]), fixed(Colours::ButtonFace));
+        QTRY_COMPARE(paintedAt(ui.outputButtons[1]), buttonFace());
         rig.fake->written.clear();
         for (QPushButton *b : {ui.outputButtons[0], ui.outputButtons[2], ui.outputButtons[3],
                                static_cast<ColourButton *>(ui.allOnButton), ui.allOffButton})
@@ -209,17 +214,23 @@ private slots:
     {
         WindowRig rig;
         for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
-            QTimer::singleShot(0, [key] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                QVERIFY(box && box->icon() == QMessageBox::Question);
-                QCOMPARE(box->windowTitle() + u'|' + box->text(),
-                         QStringLiteral("Exit Dialog|Do you want to close/exit App ?"));
-                QCOMPARE(box->standardButtons(),
-                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-                QTest::keyClick(box, key);
+            bool asked = false; // checked after the box is gone, which it always is
+            QTimer::singleShot(0, [key, &asked] {
+                QWidget *modal = QApplication::activeModalWidget();
+                auto *box = qobject_cast<QMessageBox *>(modal);
+                asked = box && box->icon() == QMessageBox::Question &&
+                        box->windowTitle() + u'|' + box->text() ==
+                            QStringLiteral("Exit Dialog|Do you want to close/exit App ?") &&
+                        box->standardButtons() ==
+                            (QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+                if (box)
+                    QTest::keyClick(box, key);
+                else if (modal)
+                    modal->close();
             });
             QCOMPARE(MainWindow::askExitQuestion(&rig.window),
                      key == Qt::Key_Escape ? QMessageBox::Cancel : QMessageBox::Yes);
+            QVERIFY(asked);
         }
     }
 };
