@@ -7,6 +7,8 @@
 // of the program beside them, a private session bus, a broker on 127.0.0.1, and the process's
 // CPU time.
 
+#include "serial/SystemSerialPort.h"
+
 #include <QDir>
 #include <QMap>
 #include <QProcess>
@@ -14,6 +16,7 @@
 #include <QTest>
 
 #include <ctime>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -152,6 +155,12 @@ struct ProgramCopy
     QProcess program;
     bool started = false;
 };
+
+// The real port that finds only the COM<n> entries of the folder, never a device of the machine.
+inline std::unique_ptr<SystemSerialPort> portIn(const QString &folder)
+{
+    return std::make_unique<SystemSerialPort>(folder, [] { return QStringList(); });
+}
 
 // A TCP port on 127.0.0.1 that nothing listens on now.
 inline int freePort()

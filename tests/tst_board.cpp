@@ -21,8 +21,7 @@ struct BoardRig
 {
     explicit BoardRig(const QString &image, const QByteArray &id)
         : board(dir.path(), 1, {QStringLiteral("--realtime")}, image),
-          rig(std::make_unique<SystemSerialPort>(dir.path(), [] { return QStringList(); }),
-              dir.path(), QStringLiteral("vantrelo"), 0.25)
+          rig(TestSupport::portIn(dir.path()), dir.path(), QStringLiteral("vantrelo"), 0.25)
     {
         const QByteArray settings = "1,\"9600\",0,\"" + id + "\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n";
         QFile ini(dir.filePath("vantrelo.ini"));
@@ -116,7 +115,8 @@ private slots:
         QTemporaryDir dir;
         TestSupport::Simulator board(dir.path(), 1, {}, firmware);
         QVERIFY(board.start());
-        SystemSerialPort port(dir.path(), [] { return QStringList(); });
+        const auto serial = TestSupport::portIn(dir.path());
+        SystemSerialPort &port = *serial;
         QCOMPARE(port.open(1, {}).number, 0);
         QByteArray received;
         connect(&port, &SerialPort::received, this,

@@ -8,12 +8,7 @@
 
 #include "serial/SystemSerialPort.h"
 
-namespace {
-std::unique_ptr<SerialPort> portIn(const QTemporaryDir &dir)
-{
-    return std::make_unique<SystemSerialPort>(dir.path(), [] { return QStringList(); });
-}
-} // namespace
+using TestSupport::portIn;
 
 class TestEndToEnd : public QObject
 {
@@ -24,7 +19,7 @@ private slots:
         QTemporaryDir dir;
         auto sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1);
         QVERIFY(sim->start());
-        WindowRig rig(portIn(dir), dir.path(), QStringLiteral("vantrelo"), 0.1);
+        WindowRig rig(portIn(dir.path()), dir.path(), QStringLiteral("vantrelo"), 0.1);
         rig.window.load();
         QTRY_VERIFY_WITH_TIMEOUT(sim->received().contains("OA<CR>"), 3000);
         sim->kill(); // the adapter is pulled: shown at once, on the failure colour
