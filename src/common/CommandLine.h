@@ -10,6 +10,14 @@
 #include <cstdio>
 #include <optional>
 
+// Says why on standard error, as "<program>: <message>", and gives the exit status back.
+inline int fail(int status, const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(message));
+    return status;
+}
+
 // Answers --help and --version, and refuses what the program does not take (exit status 2).
 // Returns the exit status when the program must end here, before any window is made.
 // With strict false, only --help and --version are looked for (the program's window toolkit

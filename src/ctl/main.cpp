@@ -29,12 +29,6 @@ enum Exit
     NoCopy = 3,
 };
 
-int fail(int status, const QString &message)
-{
-    std::fprintf(stderr, "vantrelo-ctl: %s\n", qPrintable(message));
-    return status;
-}
-
 void print(const QString &line)
 {
     std::fputs(qPrintable(line + u'\n'), stdout);

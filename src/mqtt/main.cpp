@@ -35,12 +35,6 @@ enum Exit
     Usage = 2,
 };
 
-int fail(int status, const QString &message)
-{
-    std::fprintf(stderr, "vantrelo-mqtt: %s\n", qPrintable(message));
-    return status;
-}
-
 // The first line of a file only its owner can read, or why it cannot be used.
 std::variant<QString, QString> readPassword(const QString &path)
 {
