@@ -14,8 +14,10 @@ struct FakeSerialPort : SerialPort
     {
         if (m_open)
             return {PortErrors::PortAlreadyOpen, QStringLiteral("already open")};
-        if (failOpenWith)
-            return {failOpenWith, QStringLiteral("COM%1: refused").arg(portNumber)};
+        if (failOpenWith) // the real port's shape: the device, then the system's reason
+            return {failOpenWith, failOpenDetail.isEmpty()
+                                      ? describePort(portNumber) + QStringLiteral(": refused")
+                                      : failOpenDetail};
         m_open = true;
         opened << std::make_pair(portNumber, settings);
         return {};
@@ -47,6 +49,7 @@ struct FakeSerialPort : SerialPort
     QString device = QStringLiteral("/dev/fake0");
     QStringList ports = {QStringLiteral("COM1 = /dev/fake0")};
     int failOpenWith = 0;
+    QString failOpenDetail;
     int failWriteWith = 0;
     QList<std::pair<int, LineSettings>> opened;
     QList<QByteArray> written;

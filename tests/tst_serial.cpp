@@ -11,6 +11,7 @@
 #include "serial/PortMap.h"
 #include "serial/SystemSerialPort.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <termios.h>
@@ -91,6 +92,32 @@ private slots:
         QCOMPARE(port.open(1, line9600).number, 0); // the simulator keeps its pty between opens
         QCOMPARE(port.write("1O2H\r").number, 0);
         QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O2H\r"), 3000);
+    }
+
+    void deviceGoesAwayAndComesBack()
+    {
+        QTemporaryDir dir;
+        auto sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1);
+        QVERIFY(sim->start());
+        SystemSerialPort port(dir.path(), [] { return QStringList(); });
+        QSignalSpy lost(&port, &SerialPort::deviceLost);
+        QCOMPARE(port.open(1, line9600).number, 0);
+        sim->kill(); // the adapter is pulled
+        QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
+        const auto error = lost[0][0].value<PortError>();
+        QVERIFY2(error.number == ReadFailed && error.detail.startsWith(port.describePort(1)),
+                 qPrintable(error.detail));
+        QVERIFY(!port.isOpen());
+        const double before = TestSupport::cpuSeconds();
+        QTest::qWait(400);
+        QVERIFY2(TestSupport::cpuSeconds() - before < 0.1, "CPU spin after the device went away");
+        QCOMPARE(lost.size(), 1);
+
+        sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1); // plugged in again
+        QVERIFY(sim->start());
+        QCOMPARE(port.open(1, line9600).number, 0);
+        QCOMPARE(port.write("AT\r").number, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(sim->received().contains("AT<CR>"), 3000);
     }
 
     // The line settings reach the device, read back from the pty's termios. A pty keeps the

@@ -144,26 +144,40 @@ private slots:
         QCOMPARE(rig.window.settingsPath(), rig.dir.filePath(QStringLiteral("relay2.ini")));
     }
 
+    void toolTipsExplainThePort_data()
+    {
+        QTest::addColumn<QString>("detail");            // the system's explanation of the refusal
+        QTest::newRow("names the device") << QString(); // "COM1 -> /dev/...: refused"
+        QTest::newRow("does not") << QStringLiteral("held by process 77");
+    }
     void toolTipsExplainThePort()
     {
+        QFETCH(QString, detail);
         WindowRig rig;
         rig.fake->device = QStringLiteral("/dev/<img src=x>");
         rig.fake->ports = QStringList{"COM4 = /dev/<b>bold</b>"};
         rig.fake->failOpenWith = PortErrors::PermissionDenied;
+        rig.fake->failOpenDetail = detail;
         QVERIFY(rig.writeIni("1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\",\"D\"\r\n"));
         rig.window.load();
-        const QString where =
-            plainToolTip("COM1 -> /dev/<img src=x>\n\nSettings: " + rig.iniPath());
-        QCOMPARE(toolTipOf(rig.ui().statusLabel), where);
+        const auto where = [&](int port) {
+            return plainToolTip(
+                QStringLiteral("COM%1 -> /dev/<img src=x>\n\nSettings: ").arg(port) +
+                rig.iniPath());
+        };
+        QCOMPARE(toolTipOf(rig.ui().statusLabel), where(1));
         QTRY_COMPARE(rig.statusText(), QStringLiteral("COM Port comm-error! 8010"));
         const QString tip = toolTipOf(rig.ui().statusLabel);
-        QVERIFY2(tip.contains("dialout") && tip.contains("&lt;img src=x&gt;") &&
-                     !tip.contains("<img"),
+        QVERIFY2(tip.contains("dialout") && !tip.contains("<img") &&
+                     tip.count("COM1 -&gt; /dev/&lt;img src=x&gt;") == 1 &&
+                     (detail.isEmpty() || tip.contains("&gt;<br/>" + detail)),
                  qPrintable(tip));
         QCOMPARE(toolTipOf(rig.ui().portEdit),
                  plainToolTip("Ports present:\nCOM4 = /dev/<b>bold</b>"));
-        rig.fake->failOpenWith = 0; // once the port opens, only where it leads
-        QTRY_COMPARE(toolTipOf(rig.ui().statusLabel), where);
+        rig.fake->failOpenWith = 0; // a good Save: the old port's failure is not shown
+        WindowRig::type(rig.ui().portEdit, QStringLiteral("3"));
+        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
+        QCOMPARE(toolTipOf(rig.ui().statusLabel), where(3));
     }
 
     void helpPanel()
@@ -190,24 +204,35 @@ private slots:
     void exitAnswers_data()
     {
         QTest::addColumn<QMessageBox::StandardButton>("answer");
-        QTest::newRow("yes") << QMessageBox::Yes;
-        QTest::newRow("no") << QMessageBox::No;
-        QTest::newRow("cancel") << QMessageBox::Cancel;
+        QTest::addColumn<bool>("failed"); // a command failed: the program counts down to its end
+        QTest::newRow("yes") << QMessageBox::Yes << false;
+        QTest::newRow("no") << QMessageBox::No << false;
+        QTest::newRow("cancel") << QMessageBox::Cancel << false;
+        QTest::newRow("yes after a failure") << QMessageBox::Yes << true;
+        QTest::newRow("no after a failure") << QMessageBox::No << true;
     }
     void exitAnswers()
     {
         QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(bool, failed);
         WindowRig rig;
         rig.window.show();
-        rig.window.load();
-        QTRY_VERIFY(rig.fake->isOpen());
+        QVERIFY(rig.connect());
+        if (failed) {
+            rig.fake->failWriteWith = PortErrors::WriteFailed;
+            QTest::mouseClick(rig.ui().outputButtons[0], Qt::LeftButton);
+        }
         rig.answer = answer;
         const bool yes = answer == QMessageBox::Yes;
         QCOMPARE(rig.window.close(), yes);
         QCOMPARE(rig.window.close(), yes); // asked again
         QCOMPARE(rig.asked, yes ? 1 : 2);
         QCOMPARE(rig.fake->isOpen(), !yes); // Yes closes the port; the others leave all running
-        QCOMPARE(rig.link.isSearching(), !yes);
+        QCOMPARE(rig.link.isConnected() || rig.link.isSearching(), !yes);
+        // Yes during the count-down still ends the program with the failure's status.
+        QCOMPARE(rig.ends, yes && failed ? QList<int>{MainWindow::fatalExitCode} : QList<int>{});
+        QTest::qWait(250); // the count-down at this scale: 150 ms
+        QCOMPARE(rig.ends, failed ? QList<int>{MainWindow::fatalExitCode} : QList<int>{});
     }
 
     void realExitQuestion()

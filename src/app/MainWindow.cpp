@@ -264,8 +264,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    const bool failed = m_link->hasFailed();
     m_link->stop(); // closes the port; nothing more is sent
     event->accept();
+    // Closed while a failed command counts down to the end: the program still ends as failed.
+    if (failed)
+        m_options.endProgram(fatalExitCode);
 }
 
 QMessageBox::StandardButton MainWindow::askExitQuestion(QWidget *parent)
