@@ -154,7 +154,7 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(int, output);
         QFETCH(bool, on);
-        Rig rig(0.05, id);
+        Rig rig(0.02, id); // attempts every 40 ms
         QTRY_VERIFY(rig.link.isAwaitingReply());
         QSignalSpy reported(&rig.link, &ControllerLink::outputReported);
         rig.port.receive(QByteArray(5000, 'x') + "\r\r\n"); // an over-long run is dropped
@@ -315,7 +315,7 @@ private slots:
     {
         // A query still due when its port closes would fail on it, and the program would end.
         QFETCH(int, cut);
-        Rig rig(0.5);
+        Rig rig(0.25); // retries every 500 ms, the query 50 ms after the answer
         QTRY_COMPARE_WITH_TIMEOUT(rig.port.written.size(), 1, 2000);
         rig.port.receive("OK\r");
         if (cut == 0)

@@ -135,14 +135,12 @@ private slots:
 
     void refusedCommandsWriteNothing()
     {
+        // Which payloads and topics are refused is the topic parser's; here, that a refusal
+        // writes nothing and says so, and that a copy not on the bus is one.
         const QList<QPair<QString, QByteArray>> refused = {
             {"vantrelo/board.1/output/1/set", "on"},
-            {"vantrelo/board.1/output/1/set", "SWITCH"},
-            {"vantrelo/board.1/output/1/set", ""},
-            {"vantrelo/board.1/output/1/set", QByteArray(20000, 'O')},
             {"vantrelo/board.1/output/1/set", QByteArray("O\0N\xff", 4)},
             {"vantrelo/board.1/output/5/set", "ON"},
-            {"vantrelo/board.1/output/0/set", "ON"},
             {"vantrelo/board.9/output/1/set", "ON"},
         };
         const qsizetype before = m_copy->sim.received().size();
