@@ -123,6 +123,42 @@ private:
     QString m_address;
 };
 
+// A program run to its end: its exit status (-1 when it crashed or had not ended in time, when it
+// is killed) and what it printed.
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+inline Run run(const QString &program, const QStringList &args,
+               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+               const QByteArray &input = {}, int timeoutMs = 10000)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    Run r;
+    if (p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit)
+        r.status = p.exitCode();
+    p.kill();
+    p.waitForFinished();
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+// Writes a file whole, and gives it the permissions when there are any; whether all of it went.
+[[nodiscard]] inline bool writeFile(const QString &path, const QByteArray &bytes,
+                                    QFileDevice::Permissions permissions = {})
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() &&
+           (!permissions || f.setPermissions(permissions));
+}
+
 // A copy of the program under its own name in a folder of its own, with its settings file and
 // its board (a simulator on COM1 there), on the session bus of the given environment.
 struct ProgramCopy
@@ -132,12 +168,10 @@ struct ProgramCopy
         : sim(dir.path(), 1, simArgs)
     {
         exe = dir.filePath(name);
-        QFile::copy(QStringLiteral(VANTRELO_APP), exe);
-        QFile ini(exe + QStringLiteral(".ini"));
-        if (ini.open(QIODevice::WriteOnly))
-            ini.write("1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n");
-        ini.close();
-        started = sim.start();
+        started = QFile::copy(QStringLiteral(VANTRELO_APP), exe) &&
+                  writeFile(exe + QStringLiteral(".ini"),
+                            "1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n") &&
+                  sim.start();
         program.setProcessEnvironment(env);
         program.start(exe, {});
     }

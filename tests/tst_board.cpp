@@ -23,10 +23,9 @@ struct BoardRig
         : board(dir.path(), 1, {QStringLiteral("--realtime")}, image),
           rig(TestSupport::portIn(dir.path()), dir.path(), QStringLiteral("vantrelo"), 0.25)
     {
-        const QByteArray settings = "1,\"9600\",0,\"" + id + "\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n";
-        QFile ini(dir.filePath("vantrelo.ini"));
-        ready = board.start() && ini.open(QIODevice::WriteOnly) &&
-                ini.write(settings) == settings.size();
+        ready = board.start() && TestSupport::writeFile(dir.filePath("vantrelo.ini"),
+                                                        "1,\"9600\",0,\"" + id +
+                                                            "\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n");
     }
     QString pins(const QStringList &names)
     {

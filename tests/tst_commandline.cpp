@@ -4,9 +4,9 @@
 // The programs' command lines: --version, --help and what they do not take, answered before any
 // window is made. A shown window paints, and Qt's painting log says so.
 
-#include <QProcess>
+#include "TestSupport.h"
+
 #include <QTemporaryDir>
-#include <QTest>
 
 class TestCommandLine : public QObject
 {
@@ -42,7 +42,6 @@ private slots:
         QTemporaryDir dir; // a copy of its own: no settings file, no COM link, no device
         const QString copy = dir.filePath(QFileInfo(program).fileName());
         QVERIFY(QFile::copy(program, copy));
-        QProcess run;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         if (QByteArray(QTest::currentDataTag()).endsWith("no display")) { // as over ssh
@@ -50,19 +49,11 @@ private slots:
             env.remove("DISPLAY");
         }
         env.insert("QT_LOGGING_RULES", "qt.widgets.painting=true");
-        run.setProcessEnvironment(env);
-        run.start(copy, arguments);
-        const bool ended = run.waitForFinished(1000);
-        if (!ended) {
-            run.kill();
-            run.waitForFinished();
-        }
-        const QByteArray out = run.readAllStandardOutput(), err = run.readAllStandardError();
-        QCOMPARE(ended ? run.exitCode() : -1, status);
+        const auto [exitStatus, out, err] = TestSupport::run(copy, arguments, env, {}, 1000);
+        QCOMPARE(exitStatus, status); // -1: still running after 1 s
         QFETCH(QString, output);
-        QVERIFY2(status == 0 ? out.startsWith(output.toLocal8Bit())
-                             : err.contains(output.toLocal8Bit()),
-                 (out + err).constData());
+        QVERIFY2(status == 0 ? out.startsWith(output) : err.contains(output),
+                 qPrintable(out + err));
         QCOMPARE(err.contains("Painting and flushing"), status == -1); // a window was shown
     }
 };

@@ -11,13 +11,7 @@
 
 namespace {
 
-struct Result
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
+using Result = TestSupport::Run;
 using Copy = TestSupport::ProgramCopy;
 
 } // namespace
@@ -122,25 +116,13 @@ private slots:
         QVERIFY(lone.started);
         QTRY_VERIFY_WITH_TIMEOUT(lone.connected(), 5000);                   // runs as it always did
         QVERIFY(!lone.program.readAllStandardError().contains("vantrelo")); // and no word of it
-        QProcess noBus;
-        noBus.setProcessEnvironment(env);
-        noBus.start(QStringLiteral(VANTRELO_CTL), {"list"});
-        QVERIFY(noBus.waitForFinished(5000));
-        QCOMPARE(noBus.exitCode(), 3);
+        QCOMPARE(TestSupport::run(QStringLiteral(VANTRELO_CTL), {"list"}, env).status, 3);
     }
 
 private:
     Result ctl(const QStringList &args)
     {
-        QProcess p;
-        p.setProcessEnvironment(m_bus.environment());
-        p.start(QStringLiteral(VANTRELO_CTL), args);
-        Result r;
-        if (p.waitForFinished(10000))
-            r.status = p.exitCode();
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
+        return TestSupport::run(QStringLiteral(VANTRELO_CTL), args, m_bus.environment());
     }
 
     TestSupport::PrivateBus m_bus;

@@ -72,12 +72,12 @@ private slots:
                                               QFile::ReadOther | QFile::ExeOther);
         TestSupport::Simulator sim(dir.path(), 1);
         QVERIFY(sim.start());
-        QProcess helper;
-        helper.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                 QStringLiteral(VANTRELO_TEST_HELPER), "open", dir.path(), "1"});
-        QVERIFY(helper.waitForFinished(10000));
-        const QByteArray out = helper.readAllStandardOutput();
-        QVERIFY2(out.startsWith("8010 ") && out.contains("Permission denied"), out.constData());
+        const QString out =
+            TestSupport::run("setpriv",
+                             {"--reuid=65534", "--regid=65534", "--clear-groups",
+                              QStringLiteral(VANTRELO_TEST_HELPER), "open", dir.path(), "1"})
+                .out;
+        QVERIFY2(out.startsWith("8010 ") && out.contains("Permission denied"), qPrintable(out));
     }
 };
 

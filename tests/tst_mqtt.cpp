@@ -18,14 +18,11 @@ namespace {
 
 const QString discovery2 = QStringLiteral("homeassistant/switch/vantrelo_board_2e1/output2/config");
 
+using TestSupport::writeFile;
+
 int run(const QString &program, const QStringList &args, const QByteArray &input = {})
 {
-    QProcess p;
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(10000);
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return TestSupport::run(program, args, QProcessEnvironment::systemEnvironment(), input).status;
 }
 
 // mosquitto_pub on the broker; the message on standard input, binary included (an empty one
@@ -60,11 +57,8 @@ bool makeCertificates(const QString &dir)
 {
     const auto path = [&](const char *name) { return dir + u'/' + QLatin1String(name); };
     const QString subject = QStringLiteral("/CN=Vantrelo test CA");
-    QFile ext(path("ext"));
-    if (!ext.open(QIODevice::WriteOnly) ||
-        ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n") < 0)
+    if (!writeFile(path("ext"), "subjectAltName=DNS:localhost,IP:127.0.0.1\n"))
         return false;
-    ext.close();
     for (const char *ca : {"ca", "other"})
         if (run("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
                             subject, "-keyout", path(ca) + ".key", "-out", path(ca) + ".crt"}) != 0)
@@ -195,18 +189,14 @@ private slots:
     void passwordFileOthersCanRead()
     {
         QTemporaryDir dir;
-        QFile file(dir.filePath("password"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("secret\n");
-        file.close();
-        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                    QFileDevice::ReadOther));
-        QProcess bridge;
-        bridge.start(VANTRELO_MQTT, {"--username", "u", "--password-file", file.fileName()});
-        QVERIFY(bridge.waitForFinished(5000));
-        QCOMPARE(bridge.exitCode(), 2);
+        const QString file = dir.filePath("password");
         QVERIFY(
-            QString(bridge.readAllStandardError()).contains("can be read by others (mode 0604)"));
+            writeFile(file, "secret\n",
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+        const auto bridge =
+            TestSupport::run(VANTRELO_MQTT, {"--username", "u", "--password-file", file});
+        QCOMPARE(bridge.status, 2);
+        QVERIFY(bridge.err.contains("can be read by others (mode 0604)"));
     }
 
     void credentials_data()
@@ -229,12 +219,9 @@ private slots:
                               QFileDevice::ReadOwner | QFileDevice::ReadOther);
         QVERIFY2(broker.start(), broker.log().constData());
         QTemporaryDir dir;
-        QFile file(dir.filePath("password"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(password + '\n');
-        file.close();
-        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-        auto bridge = startBridge(broker, {"--username", "vt", "--password-file", file.fileName()});
+        const QString file = dir.filePath("password");
+        QVERIFY(writeFile(file, password + '\n', QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        auto bridge = startBridge(broker, {"--username", "vt", "--password-file", file});
         Subscriber sub(broker, "vantrelo/bridge/state", {"-u", "vt", "-P", "open sesame"});
         if (accepted) {
             QVERIFY2(sees(sub, "vantrelo/bridge/state online"),

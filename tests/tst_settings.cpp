@@ -3,6 +3,7 @@
 
 // The settings file, the number conversion, and loading and saving through the window.
 
+#include "TestSupport.h"
 #include "WindowRig.h"
 
 #include "settings/NumberText.h"
@@ -10,7 +11,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -347,24 +347,23 @@ private slots:
         QTemporaryDir dir;
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ExeOther);
-        QProcess shell;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("D", dir.filePath("d"));
         env.insert("F", dir.filePath("d/board.ini"));
         env.insert("SAVE",
                    QStringLiteral(VANTRELO_TEST_HELPER) + " save " + dir.filePath("d/board.ini"));
-        shell.setProcessEnvironment(env);
         QDir(dir.path()).mkdir("d");
-        shell.start("unshare",
-                    {"-m", "sh", "-c",
-                     setup + "\ncat \"$F\"; echo '|'; " + save + "; printf '|%s|' $?; cat \"$F\""});
-        QVERIFY(shell.waitForFinished(10000));
-        const QList<QByteArray> parts = shell.readAllStandardOutput().split('|');
+        const QStringList parts = TestSupport::run("unshare",
+                                                   {"-m", "sh", "-c",
+                                                    setup + "\ncat \"$F\"; echo '|'; " + save +
+                                                        "; printf '|%s|' $?; cat \"$F\""},
+                                                   env)
+                                      .out.split(u'|');
         QCOMPARE(parts.size(), 4);
-        QCOMPARE(parts[0], QByteArray("OLD\r\n"));
+        QCOMPARE(parts[0], QString("OLD\r\n"));
         QVERIFY2(parts[1].trimmed().size() > 0, "the failure names the system's reason");
-        QCOMPARE(parts[2], QByteArray("1")); // told as a failure
-        QCOMPARE(parts[3], parts[0]);        // the old bytes stay
+        QCOMPARE(parts[2], QString("1")); // told as a failure
+        QCOMPARE(parts[3], parts[0]);     // the old bytes stay
     }
 
     void installedProgramSavesInTheUsersFolder()
@@ -379,22 +378,19 @@ private slots:
                                                  QFile::ExeOther);
         QVERIFY(::chown(qPrintable(config.path()), 65534, 65534) == 0);
         const QString beside = exeDir.filePath("board.ini");
-        QFile admin(beside);
-        QVERIFY(admin.open(QIODevice::WriteOnly));
-        admin.write("7,\"9600\",0,\"\"\r\n" + names);
-        admin.close();
-        QProcess helper;
+        QVERIFY(TestSupport::writeFile(beside, "7,\"9600\",0,\"\"\r\n" + names));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config.path());
-        helper.setProcessEnvironment(env);
-        helper.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                 QStringLiteral(VANTRELO_TEST_HELPER), "save-window", exeDir.path(),
-                                 "board", "9"});
-        QVERIFY(helper.waitForFinished(10000));
         const QString own = config.path() + "/vantrelo/board.ini";
-        QCOMPARE(QString::fromLocal8Bit(helper.readAllStandardOutput()),
+        QCOMPARE(TestSupport::run("setpriv",
+                                  {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                   QStringLiteral(VANTRELO_TEST_HELPER), "save-window",
+                                   exeDir.path(), "board", "9"},
+                                  env)
+                     .out,
                  "loaded " + beside + " port 7\nloaded " + own + " port 9\n");
-        QVERIFY(QFileInfo(beside).size() > 0 && admin.open(QIODevice::ReadOnly) &&
+        QFile admin(beside);
+        QVERIFY(admin.open(QIODevice::ReadOnly) &&
                 admin.readAll().startsWith("7,")); // the default stays as it was
     }
 };
