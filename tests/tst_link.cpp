@@ -273,6 +273,8 @@ private slots:
         rig.link.toggleOutput(3); // no echo yet: the same frame again
         rig.link.switchAllOutputs(true);
         rig.link.switchAllOutputs(false);
+        rig.link.setOutput(0, true); // no such outputs: nothing is sent
+        rig.link.setOutput(ControllerLink::outputCount + 1, true);
         QCOMPARE(rig.port.written, (Bytes{frame, frame, "7OAH\r", "7OAL\r"}));
         QCOMPARE(rig.link.outputState(3), before); // until the controller reports
         QVERIFY(!rig.link.isAwaitingReply());      // commands arm no time-out

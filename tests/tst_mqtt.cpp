@@ -4,7 +4,11 @@
 // vantrelo-mqtt end to end: a private session bus, a broker of the test's own on 127.0.0.1, the
 // real program on a simulator pty, and mosquitto's own clients on the other side.
 
+#include "FakeSerialPort.h"
 #include "TestSupport.h"
+
+#include "mqtt/MqttClient.h"
+#include "remote/BoardService.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -178,12 +182,71 @@ private slots:
         QVERIFY(stderrOf(*m_bridge).contains("Trying again in 1 s."));
     }
 
+    // A copy in this process on the fake port, so that the test holds its link and its names.
+    // A second bridge, under prefixes of its own, takes it alone (--board).
+    void copyOnTheFakePort()
+    {
+        FakeSerialPort port;
+        ControllerLink link(&port, LinkTimings{}.scaled(0.05));
+        BoardService copy(&link, QStringLiteral("fake")), named(&link, QStringLiteral("bridge"));
+        QDBusConnection one = QDBusConnection::connectToBus(m_bus.address(), "fake");
+        QDBusConnection two = QDBusConnection::connectToBus(m_bus.address(), "named");
+        QVERIFY(copy.registerOn(one).isEmpty() && named.registerOn(two).isEmpty());
+        copy.setOutputNames({"A", "B", "C", "D"});
+        link.start({1, QStringLiteral("9600"), QString()});
+        Subscriber sub(m_broker, "t2/#"), docs(m_broker, "ha2/#");
+        auto bridge = startBridge(m_broker, {"--prefix", "t2", "--discovery-prefix", "ha2",
+                                             "--board", "fake", "--board", "bridge"});
+        QVERIFY2(sees(sub, "t2/fake/availability offline"), qPrintable(stderrOf(*bridge)));
+        QTRY_VERIFY(!port.written.isEmpty());
+        port.receive("OK\r");
+        QVERIFY(sees(sub, "t2/fake/availability online")); // only while the board answers
+        port.receive("O2H\r");
+        QVERIFY(sees(sub, "t2/fake/output/2 ON"));
+        copy.setOutputNames({"A", "Renamed", "C", "D"}); // a Save: the hub learns the new name
+        QTRY_VERIFY(docs.lines()
+                        .filter("ha2/switch/vantrelo_fake/output2/config ")
+                        .join(u'\n')
+                        .contains("\"name\":\"Renamed\""));
+        Subscriber lost(m_broker, "t2/fake/availability");
+        port.loseDevice();
+        QVERIFY(sees(lost, "t2/fake/availability offline"));
+        const QString all = sub.lines().join(u'\n');
+        QVERIFY2(!all.contains("t2/fake/output/1 ") && !all.contains("t2/board.1/") &&
+                     !all.contains("t2/bridge/availability"),
+                 qPrintable(all)); // no unknown state, no copy left out, none named bridge
+        QVERIFY(stderrOf(*bridge).contains("a copy named \"bridge\" is not bridged"));
+        QDBusConnection::disconnectFromBus("fake");
+        QDBusConnection::disconnectFromBus("named");
+    }
+
+    // Without a broker every attempt is refused at once; the waits double up to the last.
+    void retriesBackOff()
+    {
+        MqttClient::Options options;
+        options.host = QStringLiteral("127.0.0.1");
+        options.port = TestSupport::freePort();
+        options.firstRetry = std::chrono::milliseconds(20);
+        options.lastRetry = std::chrono::milliseconds(80);
+        MqttClient client(options);
+        QList<qint64> waits;
+        connect(
+            &client, &MqttClient::connectionFailed, this,
+            [&](const QString &, std::chrono::milliseconds retryIn) { waits << retryIn.count(); });
+        QCOMPARE(client.prepare(), QString());
+        client.start();
+        QTRY_VERIFY(waits.size() >= 5);
+        QCOMPARE(waits.mid(0, 5), (QList<qint64>{20, 40, 80, 80, 80}));
+    }
+
     void killedBridgeIsOffline()
     {
         Subscriber sub(m_broker, "vantrelo/bridge/state");
         QVERIFY(sees(sub, "vantrelo/bridge/state online"));
         ::kill(pid_t(m_bridge->processId()), SIGKILL);
         QVERIFY(sees(sub, "vantrelo/bridge/state offline"));
+        Subscriber later(m_broker, "vantrelo/bridge/state"); // the will is kept
+        QVERIFY(sees(later, "vantrelo/bridge/state offline", 5000, true));
     }
 
     void passwordFileOthersCanRead()
@@ -277,9 +340,17 @@ private slots:
     }
 
 private:
+    struct BridgeProcess : QProcess
+    {
+        ~BridgeProcess() override
+        {
+            kill();
+            waitForFinished(5000);
+        }
+    };
     std::unique_ptr<QProcess> startBridge(const Broker &broker, const QStringList &extra = {})
     {
-        auto bridge = std::make_unique<QProcess>();
+        auto bridge = std::make_unique<BridgeProcess>();
         bridge->setProcessEnvironment(m_bus.environment());
         bridge->start(VANTRELO_MQTT,
                       QStringList{"--host", "127.0.0.1", "--port", QString::number(broker.port()),

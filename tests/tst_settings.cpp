@@ -83,8 +83,10 @@ private slots:
             {"1,\"9600\",0,\"\"\r\n\"\xff\",", "1|9600|0||\xef\xbf\xbd"}, // undecodable bytes
             {"1,\"9600\",0,\"\",\"x\"\r\n", ""},                          // five items on line 1
             {"1.5,\"9600\",0,\"\"\r\n", ""},                              // not a whole number
-            {"40000,\"9600\",0,\"\"\r\n", ""},                            // out of range
-            {"1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\"\r\n", ""},           // three names
+            {"32767,\"9600\",-32768,\"\"\r\n", "32767|9600|-32768||A"},   // the bounds
+            {"32768,\"9600\",0,\"\"\r\n", ""},                            // out of range
+            {"1,\"9600\",-32769,\"\"\r\n", ""},
+            {"1,\"9600\",0,\"\"\r\n\"A\",\"B\",\"C\"\r\n", ""}, // three names
         };
         for (const auto &[line1, fields] : rows) {
             const auto r = SettingsFile::parse(QByteArray(line1) + names);
@@ -121,9 +123,10 @@ private slots:
         QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names << defaults;
         QTest::newRow("bit rate refused") << "2,\"96O0\",5,\"9\"\r\n" + names << defaults;
         QTest::newRow("line 1 only") << QByteArray("2,\"19200\",5,\"9\"\r\n") << defaults;
-        QTest::newRow("good") << QByteArray(
-                                     "4,\"19200\",-7,\"12\"\r\n\"Pump\",\"a,b\",\"\",\"d\"\r\n")
-                              << "4|19200|-7|12||kept|Pump/Pump|a,b/a,b|/|d/d 4 12";
+        QTest::newRow("good") << QByteArray("4,\"19200\",-7,\"12\"\r\n\"Pump at the north well, "
+                                            "left bank\",\"a,b\",\"\",\"d\"\r\n")
+                              << "4|19200|-7|12||kept|Pump at the north well, left bank/Pump at "
+                                 "the north well, left bank|a,b/a,b|/|d/d 4 12";
     }
     void load()
     {
