@@ -55,7 +55,10 @@ private slots:
         row("all on", "1", 3, "1OAH\r", "1O1H\r1O2H\r1O3H\r", 7);
         row("all off", "1", 3, "1OAH\r1OAL\r", "1O1H\r1O2H\r1O3H\r1O1L\r1O2L\r1O3L\r", 0);
         row("output 16 of 16", "ab", 16, "abO16H\r", "abO16H\r", 0x8000);
+        row("output 10 of 16", "ab", 16, "abO10H\r", "abO10H\r", 0x200);
+        row("off stays off", "1", 4, "1O3L\r", "1O3L\r", 0);
         row("long id", "12345678", 4, "12345678O4H\r", "12345678O4H\r", 8);
+        row("id cut to 8", "123456789", 4, "12345678AT\r", "12345678OK\r", 0);
         for (const char *ignored :
              {"1O5H\r", "1O0H\r", "1O02H\r", "1O17H\r", "1O1X\r", "1o1h\r", "1at\r", "2AT\r",
               "12AT\r", "AT\r", "1AT \r", " 1AT\r", "1OAX\r", "1O\r", "1OH\r"})
