@@ -3,10 +3,8 @@
 
 // vantrelo-ctl against the real program: two copies on simulator ptys, a private session bus.
 
-#include "FakeSerialPort.h"
+#include "FakeCopy.h"
 #include "TestSupport.h"
-
-#include "remote/BoardService.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -99,23 +97,16 @@ private slots:
     // A copy in this process on the fake port, whose relay stays off when switched on.
     void contraryReportIsNoConfirmation()
     {
-        FakeSerialPort port;
-        ControllerLink link(&port, LinkTimings{}.scaled(0.05));
-        BoardService copy(&link, QStringLiteral("stuck"));
-        QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), "stuck");
-        QCOMPARE(copy.registerOn(bus), QString());
-        link.start({1, QStringLiteral("9600"), QString()});
-        QTRY_VERIFY(!port.written.isEmpty());
-        port.receive("OK\r");
+        FakeCopy copy(m_bus.address(), QStringLiteral("stuck"));
+        QVERIFY(copy.registration.isEmpty() && copy.connect());
         QProcess ctl;
         ctl.setProcessEnvironment(m_bus.environment());
         ctl.start(QStringLiteral(VANTRELO_CTL), {"-b", "stuck", "--timeout", "300", "on", "1"});
-        QTRY_VERIFY(port.written.contains("O1H\r"));
-        port.receive("O1L\r");
+        QTRY_VERIFY(copy.port.written.contains("O1H\r"));
+        copy.port.receive("O1L\r");
         QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
         QCOMPARE(ctl.exitCode(), 1);
         QVERIFY(ctl.readAllStandardError().contains("did not confirm output 1"));
-        QDBusConnection::disconnectFromBus("stuck");
     }
 
     void watch()

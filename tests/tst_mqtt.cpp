@@ -4,11 +4,10 @@
 // vantrelo-mqtt end to end: a private session bus, a broker of the test's own on 127.0.0.1, the
 // real program on a simulator pty, and mosquitto's own clients on the other side.
 
-#include "FakeSerialPort.h"
+#include "FakeCopy.h"
 #include "TestSupport.h"
 
 #include "mqtt/MqttClient.h"
-#include "remote/BoardService.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -186,38 +185,32 @@ private slots:
     // A second bridge, under prefixes of its own, takes it alone (--board).
     void copyOnTheFakePort()
     {
-        FakeSerialPort port;
-        ControllerLink link(&port, LinkTimings{}.scaled(0.05));
-        BoardService copy(&link, QStringLiteral("fake")), named(&link, QStringLiteral("bridge"));
-        QDBusConnection one = QDBusConnection::connectToBus(m_bus.address(), "fake");
-        QDBusConnection two = QDBusConnection::connectToBus(m_bus.address(), "named");
-        QVERIFY(copy.registerOn(one).isEmpty() && named.registerOn(two).isEmpty());
-        copy.setOutputNames({"A", "B", "C", "D"});
-        link.start({1, QStringLiteral("9600"), QString()});
+        FakeCopy copy(m_bus.address(), QStringLiteral("fake")),
+            named(m_bus.address(), QStringLiteral("bridge"));
+        QVERIFY(copy.registration.isEmpty() && named.registration.isEmpty());
+        copy.service.setOutputNames({"A", "B", "C", "D"});
         Subscriber sub(m_broker, "t2/#"), docs(m_broker, "ha2/#");
         auto bridge = startBridge(m_broker, {"--prefix", "t2", "--discovery-prefix", "ha2",
                                              "--board", "fake", "--board", "bridge"});
         QVERIFY2(sees(sub, "t2/fake/availability offline"), qPrintable(stderrOf(*bridge)));
-        QTRY_VERIFY(!port.written.isEmpty());
-        port.receive("OK\r");
+        QVERIFY(copy.connect());
         QVERIFY(sees(sub, "t2/fake/availability online")); // only while the board answers
-        port.receive("O2H\r");
+        copy.port.receive("O2H\r");
         QVERIFY(sees(sub, "t2/fake/output/2 ON"));
-        copy.setOutputNames({"A", "Renamed", "C", "D"}); // a Save: the hub learns the new name
+        copy.service.setOutputNames(
+            {"A", "Renamed", "C", "D"}); // a Save: the hub learns the new name
         QTRY_VERIFY(docs.lines()
                         .filter("ha2/switch/vantrelo_fake/output2/config ")
                         .join(u'\n')
                         .contains("\"name\":\"Renamed\""));
         Subscriber lost(m_broker, "t2/fake/availability");
-        port.loseDevice();
+        copy.port.loseDevice();
         QVERIFY(sees(lost, "t2/fake/availability offline"));
         const QString all = sub.lines().join(u'\n');
         QVERIFY2(!all.contains("t2/fake/output/1 ") && !all.contains("t2/board.1/") &&
                      !all.contains("t2/bridge/availability"),
                  qPrintable(all)); // no unknown state, no copy left out, none named bridge
         QVERIFY(stderrOf(*bridge).contains("a copy named \"bridge\" is not bridged"));
-        QDBusConnection::disconnectFromBus("fake");
-        QDBusConnection::disconnectFromBus("named");
     }
 
     // Without a broker every attempt is refused at once; the waits double up to the last.

@@ -4,12 +4,11 @@
 // The remote interface on the link with the fake port, called over a private session bus
 // through a second connection, as another program would.
 
-#include "FakeSerialPort.h"
+#include "FakeCopy.h"
 #include "TestSupport.h"
 
 #include "client/BoardClient.h"
 #include "common/BoardBus.h"
-#include "remote/BoardService.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -26,38 +25,27 @@ const QString path = QStringLiteral("/org/vantrelo/Board");
 const QString interface = QStringLiteral("org.vantrelo.Board1");
 const QString error = QStringLiteral("org.vantrelo.Board1.Error.");
 
-struct Rig
+struct Rig : FakeCopy
 {
     explicit Rig(const QString &address, const QString &name = QStringLiteral("board.1"))
-        : link(&port, LinkTimings{}.scaled(0.05)), service(&link, name),
-          serviceBus(QDBusConnection::connectToBus(address, "service-" + name)),
+        : FakeCopy(address, name, QStringLiteral("7")),
           clientBus(QDBusConnection::connectToBus(address, "client-" + name)), client(clientBus)
     {
-        registration = service.registerOn(serviceBus);
-        link.start({1, QStringLiteral("9600"), QStringLiteral("7")});
     }
-    ~Rig()
-    {
-        QDBusConnection::disconnectFromBus(serviceBus.name());
-        QDBusConnection::disconnectFromBus(clientBus.name());
-    }
-    // Waits for the attempt, answers it, and waits for the state query; true when it went out.
-    bool connect()
-    {
-        if (!QTest::qWaitFor([&] { return !port.written.isEmpty(); }))
-            return false;
-        port.receive("7OK\r");
-        return QTest::qWaitFor([&] { return port.written.contains("7OA\r"); });
-    }
+    ~Rig() { QDBusConnection::disconnectFromBus(clientBus.name()); }
     // A call from the other connection; the reply, or an error message after 5 s.
+    QDBusMessage await(const QDBusMessage &message)
+    {
+        QDBusPendingCall pending = clientBus.asyncCall(message);
+        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
+        return pending.reply();
+    }
     QDBusMessage call(const QString &method, const QVariantList &args = {})
     {
         QDBusMessage message = QDBusMessage::createMethodCall(BoardBus::serviceName(service.name()),
                                                               path, interface, method);
         message.setArguments(args);
-        QDBusPendingCall pending = clientBus.asyncCall(message);
-        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
-        return pending.reply();
+        return await(message);
     }
     QVariantMap properties()
     {
@@ -65,18 +53,11 @@ struct Rig
             BoardBus::serviceName(service.name()), path,
             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
         get << interface;
-        QDBusPendingCall pending = clientBus.asyncCall(get);
-        (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 5000);
-        return qdbus_cast<QVariantMap>(pending.reply().arguments().value(0));
+        return qdbus_cast<QVariantMap>(await(get).arguments().value(0));
     }
 
-    FakeSerialPort port;
-    ControllerLink link;
-    BoardService service;
-    QDBusConnection serviceBus;
     QDBusConnection clientBus;
     BoardClient client;
-    QString registration;
 };
 
 } // namespace
