@@ -166,6 +166,9 @@ private slots:
         QVERIFY(sees(sub, "vantrelo/board.1/availability offline"));
         m_copy->program.start(m_copy->exe, {});
         QVERIFY(sees(sub, "vantrelo/board.1/availability online", 10000));
+        Subscriber state(m_broker, "vantrelo/board.1/output/1"); // the new copy's echoes
+        QVERIFY(publish(m_broker, "vantrelo/board.1/output/1/set", "ON"));
+        QVERIFY(sees(state, "vantrelo/board.1/output/1 ON"));
     }
 
     void brokerRestartHeals()
