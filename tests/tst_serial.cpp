@@ -39,9 +39,9 @@ private slots:
             {"1200,s,8,2", {1200, P::Space, 8, S::Two}}};
         for (const auto &[text, fields] : good)
             QVERIFY2(LineSettings::parse(QString::fromLatin1(text)) == fields, text);
-        for (const char *bad :
-             {"9600", "9600,N,8,1,", "0,N,8,1", "-9600,N,8,1", "96O0,N,8,1", "9600,X,8,1",
-              "9600,N,9,1", "9600,N,8,3", "9600 ,N,8,1", "9600.5,N,8,1", "9999999999,N,8,1"})
+        for (const char *bad : {"9600", "9600,N,8,1,", "0,N,8,1", "-9600,N,8,1", "96O0,N,8,1",
+                                "9600,X,8,1", "9600,N,9,1", "9600,N,4,1", "9600,N,8,3",
+                                "9600 ,N,8,1", "9600.5,N,8,1", "9999999999,N,8,1"})
             QVERIFY2(!LineSettings::parse(QString::fromLatin1(bad)), bad);
     }
 
@@ -57,7 +57,8 @@ private slots:
         QFile(target).open(QIODevice::WriteOnly);
         QFile::link(target, link);
         QFile::link(dir.filePath("nothing"), gone);
-        const QStringList present = {"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyS0"};
+        // ttyUSB0 listed twice is one port: COM1 to COM3 are USB0, ACM0, S0.
+        const QStringList present = {"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyS0", "/dev/ttyUSB0"};
         QCOMPARE(PortMap::resolve(2, dir.filePath("COM9"), present).device,
                  "/dev/ttyACM0"); // the n-th
         QCOMPARE(PortMap::resolve(4, dir.filePath("COM9"), present).device, QString());

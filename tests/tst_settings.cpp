@@ -102,11 +102,15 @@ private slots:
     void conversion()
     {
         const std::pair<const char *, int> rows[] = {
-            {"01", 1},          {"2.5", 2},       {"3.5", 4},         {"-2.5", -2},
-            {"2.500000001", 3}, {" +12 ", 12},    {".7", 1},          {"32767.5", 99999},
-            {"", 99999},        {"1e2", 99999},   {"2,5", 99999},     {"0x10", 99999},
-            {"\u0661", 99999},  {"32767", 32767}, {"-32768", -32768}, {"32768", 99999},
-            {"-32769", 99999}};
+            {"01", 1},          {"2.5", 2},
+            {"3.5", 4},         {"-2.5", -2},
+            {"2.500000001", 3}, {" +12 ", 12},
+            {".7", 1},          {"32767.5", 99999},
+            {"", 99999},        {"1e2", 99999},
+            {"2,5", 99999},     {"0x10", 99999},
+            {"\u0661", 99999},  {"32767", 32767},
+            {"-32768", -32768}, {"32768", 99999},
+            {"-32769", 99999},  {"18446744073709551621", 99999}}; // 2^64 + 5: no wrap-around
         for (const auto &[text, value] : rows) {
             const auto converted = convertToInt16(QString::fromUtf8(text));
             QVERIFY2((converted ? int(*converted) : 99999) == value, text);
@@ -369,10 +373,18 @@ private slots:
         QCOMPARE(parts[3], parts[0]);     // the old bytes stay
     }
 
+    void installedProgramSavesInTheUsersFolder_data()
+    {
+        QTest::addColumn<bool>("usersFile"); // the file beside the executable is the user's
+        QTest::newRow("administrator's file") << false;
+        QTest::newRow("user's file") << true;
+    }
     void installedProgramSavesInTheUsersFolder()
     {
         // The executable's folder is not the user's: Save writes <config>/vantrelo/<name>.ini,
-        // and until then the file beside the executable is the administrator's default.
+        // and until then the file beside the executable is the administrator's default. A file
+        // there that the user may write is written in place.
+        QFETCH(bool, usersFile);
         if (::geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty())
             QSKIP("needs root and setpriv to run as another user");
         QTemporaryDir exeDir, config;
@@ -382,9 +394,10 @@ private slots:
         QVERIFY(::chown(qPrintable(config.path()), 65534, 65534) == 0);
         const QString beside = exeDir.filePath("board.ini");
         QVERIFY(TestSupport::writeFile(beside, "7,\"9600\",0,\"\"\r\n" + names));
+        QVERIFY(!usersFile || ::chown(qPrintable(beside), 65534, 65534) == 0);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config.path());
-        const QString own = config.path() + "/vantrelo/board.ini";
+        const QString own = usersFile ? beside : config.path() + "/vantrelo/board.ini";
         QCOMPARE(TestSupport::run("setpriv",
                                   {"--reuid=65534", "--regid=65534", "--clear-groups",
                                    QStringLiteral(VANTRELO_TEST_HELPER), "save-window",
@@ -394,7 +407,7 @@ private slots:
                  "loaded " + beside + " port 7\nloaded " + own + " port 9\n");
         QFile admin(beside);
         QVERIFY(admin.open(QIODevice::ReadOnly) &&
-                admin.readAll().startsWith("7,")); // the default stays as it was
+                admin.readAll().startsWith(usersFile ? "9," : "7,")); // the default stays
     }
 };
 
