@@ -124,7 +124,8 @@ private:
 };
 
 // A program run to its end: its exit status (-1 when it crashed or had not ended in time, when it
-// is killed) and what it printed.
+// is killed) and what it printed. Events are handled meanwhile, so a copy inside the test
+// answers the program's calls.
 struct Run
 {
     int status = -1;
@@ -141,7 +142,9 @@ inline Run run(const QString &program, const QStringList &args,
     p.write(input);
     p.closeWriteChannel();
     Run r;
-    if (p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit)
+    if (p.waitForStarted() &&
+        QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, timeoutMs) &&
+        p.exitStatus() == QProcess::NormalExit)
         r.status = p.exitCode();
     p.kill();
     p.waitForFinished();

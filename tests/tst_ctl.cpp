@@ -90,7 +90,8 @@ private slots:
         QTRY_COMPARE(m_two->sim.received().mid(before), (QStringList{"O1H<CR>", "O4H<CR>"}));
         for (const QStringList &args :
              {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},
-              QStringList{"--timeout", "soon", "on", "1"}, QStringList{"--nope", "list"}})
+              QStringList{"--timeout", "soon", "on", "1"},
+              QStringList{"--timeout", "-5", "on", "1"}, QStringList{"--nope", "list"}})
             QCOMPARE(ctl(args).status, 2);
     }
 
@@ -98,7 +99,9 @@ private slots:
     void contraryReportIsNoConfirmation()
     {
         FakeCopy copy(m_bus.address(), QStringLiteral("stuck"));
-        QVERIFY(copy.registration.isEmpty() && copy.connect());
+        QVERIFY(copy.registration.isEmpty());
+        QVERIFY(ctl({"list"}).out.contains("stuck searching COM1\n"));
+        QVERIFY(copy.connect());
         QProcess ctl;
         ctl.setProcessEnvironment(m_bus.environment());
         ctl.start(QStringLiteral(VANTRELO_CTL), {"-b", "stuck", "--timeout", "300", "on", "1"});

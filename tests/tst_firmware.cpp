@@ -2,11 +2,13 @@
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
 // The firmware's protocol core, built for the host: every verb, the frames it must ignore, the
-// bounded line, the identifier.
+// bounded line, the identifier. The simulator must answer every frame as the firmware does.
 
 extern "C" {
 #include "protocol.h"
 }
+
+#include "ControllerCore.h"
 
 #include <QTest>
 
@@ -81,6 +83,10 @@ private slots:
         QCOMPARE(board.states, 0); // all off from the start
         QTEST(board.receive(received), "sent");
         QTEST(int(board.states), "states");
+        if (id.size() > PROTOCOL_ID_MAX)
+            return; // the firmware's own limit
+        ControllerCore simulator(id, outputs);
+        QTEST(simulator.feed(received), "sent");
     }
 };
 
