@@ -108,6 +108,20 @@ template <typename Pred> bool runUntil(Pred done, int timeoutMs)
     return done();
 }
 
+// The window of a copy named "bench" in the folder, its settings file there.
+struct BenchWindow
+{
+    BenchWindow(ControllerLink *link, const QString &folder,
+                MainWindow::ProgramEnd end = MainWindow::endProcess)
+        : settings(link, [folder] { return SettingsLocation::find(folder, "bench", {}); }),
+          window(link, &settings, {QStringLiteral("bench"), MainWindow::askExitQuestion, end})
+    {
+        window.load();
+    }
+    BoardSettings settings;
+    MainWindow window;
+};
+
 // Lets events run for the given time with no wake-ups of its own.
 void runFor(int ms)
 {
@@ -121,19 +135,17 @@ struct PtyRig
 {
     explicit PtyRig(LinkTimings timings)
         : port(dir.path(), [] { return QStringList(); }), link(&port, timings),
-          window(&link, {dir.path(), QStringLiteral("bench"), MainWindow::askExitQuestion,
-                         [this](int) { ended = true; }})
+          copy(&link, dir.path(), [this](int) { ended = true; })
     {
         if (const QString e = pty.open(dir.filePath(QStringLiteral("COM1"))); !e.isEmpty())
             qFatal("pty: %s", qPrintable(e));
         feeder = std::make_unique<PtyPeer>(pty.controllerFd());
         // After the window's own handler: the colour word has changed when this runs.
-        QObject::connect(&link, &ControllerLink::outputReported, &window, [this] {
+        QObject::connect(&link, &ControllerLink::outputReported, &copy.window, [this] {
             ++shown;
             if (stamps)
                 stamps->push_back(Clock::now());
         });
-        window.load();
     }
     bool connect()
     {
@@ -146,7 +158,7 @@ struct PtyRig
     QTemporaryDir dir;
     SystemSerialPort port;
     ControllerLink link;
-    MainWindow window;
+    BenchWindow copy;
     Pty pty;
     std::unique_ptr<PtyPeer> feeder;
     long shown = 0;
@@ -281,7 +293,7 @@ int fatal()
     const double cpu0 = processCpu();
     QElapsedTimer wall;
     wall.start();
-    rig.window.saveSettings();       // Save closes the port ...
+    rig.copy.window.saveSettings();  // Save closes the port ...
     rig.link.switchAllOutputs(true); // ... so this command fails: the 3 s wait, then the end
     runFor(3100);                    // one timer, no polling: what the wait itself costs
     report("fatal_wait_duration", double(wall.elapsed()), "ms");
@@ -473,8 +485,8 @@ int callgrind(long lines)
     ControllerLink link(&port,
                         {milliseconds(10), milliseconds(5000), milliseconds(0), milliseconds(0)});
     QTemporaryDir dir;
-    MainWindow window(&link, {dir.path(), QStringLiteral("bench")});
-    window.load();
+    BenchWindow copy(&link, dir.path());
+    const MainWindow &window = copy.window;
     runUntil([&] { return port.isOpen(); }, 2000);
     port.receive("OK\r");
     runUntil([&] { return !port.written.isEmpty() && port.written.last() == "OA\r"; }, 2000);
@@ -518,8 +530,8 @@ int board(const QString &rig, const QString &firmware, int clicks)
     ini.close();
     SystemSerialPort port(dir.path(), [] { return QStringList(); });
     ControllerLink link(&port, LinkTimings{}.scaled(0.1));
-    MainWindow window(&link, {dir.path(), QStringLiteral("bench")});
-    window.load();
+    BenchWindow copy(&link, dir.path());
+    const MainWindow &window = copy.window;
     if (!runUntil([&] { return link.outputState(4).has_value(); }, 10000))
         return std::fprintf(stderr, "no state query answered: %s\n", qPrintable(link.statusText())),
                1;

@@ -25,9 +25,11 @@ struct WindowRig
         : port(realPort ? std::move(realPort) : std::make_unique<FakeSerialPort>()),
           fake(dynamic_cast<FakeSerialPort *>(port.get())),
           link(port.get(), LinkTimings{}.scaled(scale)),
-          window(&link,
-                 {folder.isEmpty() ? dir.path() : folder, name,
-                  [this](QWidget *) { return ++asked, answer; }, [this](int code) { ends << code; },
+          board(&link, [exeDir = folder.isEmpty() ? dir.path() : folder,
+                        name] { return SettingsLocation::find(exeDir, name, {}); }),
+          window(&link, &board,
+                 {name, [this](QWidget *) { return ++asked, answer; },
+                  [this](int code) { ends << code; },
                   [this](QWidget *parent, const QString &text) {
                       warnings << text;
                       if (realWarnings)
@@ -46,7 +48,7 @@ struct WindowRig
     }
     QString statusText() const { return ui().statusLabel->text(); }
     ColourWord statusColour() const { return ui().statusLabel->backColour(); }
-    QString iniPath() const { return window.settingsPath(); }
+    QString iniPath() const { return board.savePath(); }
     static void type(const QLineEdit *box, const QString &text)
     {
         const_cast<QLineEdit *>(box)->setText(text);
@@ -82,6 +84,7 @@ struct WindowRig
     std::unique_ptr<SerialPort> port;
     FakeSerialPort *fake; // null on a real port
     ControllerLink link;
+    BoardSettings board;
     MainWindow window;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
     int asked = 0;

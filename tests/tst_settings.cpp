@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
-// The settings file, the number conversion, and loading and saving through the window.
+// The settings file, the number conversion, one board's settings (load, refusals, location,
+// the refused file kept, Save), and what Save through the window adds: the boxes' checks.
 
 #include "TestSupport.h"
 #include "WindowRig.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -30,6 +32,28 @@ QString shown(const MainWindowUi &ui)
         out << ui.outputNameEdits[i]->text() + u'/' + ui.outputButtons[i]->text();
     return out.join(u'|');
 }
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// One board's settings in a folder of the test's own, its link on the fake port.
+struct Board
+{
+    Board()
+        : link(&port, LinkTimings{}.scaled(0.05)),
+          settings(&link, [this] { return SettingsLocation::find(dir.path(), "board", {}); })
+    {
+    }
+    QString path() const { return dir.filePath("board.ini"); }
+
+    QTemporaryDir dir;
+    FakeSerialPort port;
+    ControllerLink link;
+    BoardSettings settings;
+};
 
 // Makes a file or a folder unchangeable, also to root (the immutable attribute), while it lives.
 struct Unchangeable
@@ -120,32 +144,62 @@ private slots:
     void load_data()
     {
         QTest::addColumn<QByteArray>("file"); // empty: no file
-        QTest::addColumn<QString>("shown");   // and the port number and identifier the link uses
-        const QString defaults =
-            "1|9600|0|||kept|MyOut1/MyOut1|MyOut2/MyOut2|MyOut3/MyOut3|MyOut4/MyOut4 1 ";
-        QTest::newRow("no file") << QByteArray() << defaults;
-        QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names << defaults;
-        QTest::newRow("bit rate refused") << "2,\"96O0\",5,\"9\"\r\n" + names << defaults;
-        QTest::newRow("line 1 only") << QByteArray("2,\"19200\",5,\"9\"\r\n") << defaults;
+        QTest::addColumn<QString>("taken");   // the record, which the link starts on too
+        QTest::addColumn<QString>("reason");  // why the defaults are in force; empty: none
+        const QString defaults = "1|9600|0||MyOut1,MyOut2,MyOut3,MyOut4";
+        QTest::newRow("no file") << QByteArray() << defaults << "No such file or directory";
+        QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names << defaults << "port number 0";
+        QTest::newRow("bit rate with a letter")
+            << "2,\"96O0\",5,\"9\"\r\n" + names << defaults << "bit rate \"96O0\" is not digits";
+        QTest::newRow("bit rate with a blank")
+            << "2,\"9600 \",5,\"9\"\r\n" + names << defaults << "bit rate \"9600 \" is not digits";
+        QTest::newRow("three items")
+            << "2,\"9600\",5\r\n" + names << defaults << "line 1 holds 3 items";
+        QTest::newRow("line 1 only")
+            << QByteArray("2,\"19200\",5,\"9\"\r\n") << defaults << "it has no line 2";
         QTest::newRow("good") << QByteArray("4,\"19200\",-7,\"12\"\r\n\"Pump at the north well, "
                                             "left bank\",\"a,b\",\"\",\"d\"\r\n")
-                              << "4|19200|-7|12||kept|Pump at the north well, left bank/Pump at "
-                                 "the north well, left bank|a,b/a,b|/|d/d 4 12";
+                              << "4|19200|-7|12|Pump at the north well, left bank,a,b,,d"
+                              << "";
     }
     void load()
     {
         QFETCH(QByteArray, file);
-        WindowRig rig;
-        if (!file.isEmpty())
-            QVERIFY(rig.writeIni(file));
-        WindowRig::type(rig.ui().opt1Edit, QStringLiteral("emptied"));
-        WindowRig::type(rig.ui().opt2Edit, QStringLiteral("kept"));
-        rig.window.load(); // a refused file gives the defaults everywhere, silently
-        QTEST(shown(rig.ui()) + u' ' + QString::number(rig.link.settings().portNumber) + u' ' +
-                  rig.link.settings().deviceId,
-              "shown");
-        QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
-        QCOMPARE(rig.readIni(), file.isEmpty() ? QByteArray("<missing>") : file); // untouched
+        QFETCH(QString, reason);
+        Board b;
+        QVERIFY(file.isEmpty() || TestSupport::writeFile(b.path(), file));
+        QSignalSpy loaded(&b.settings, &BoardSettings::loaded);
+        b.settings.start(); // a refused file gives the defaults everywhere, silently
+        QCOMPARE(loaded.size(), 1);
+        const SettingsRecord &r = b.settings.record();
+        QTEST(QStringList({QString::number(r.portNumber), r.baudText, QString::number(r.sampleTime),
+                           r.deviceId, b.settings.outputNames().join(u',')})
+                  .join(u'|'),
+              "taken");
+        const LinkSettings &l = b.link.settings();
+        QCOMPARE(std::tuple(l.portNumber, l.baudText, l.deviceId),
+                 std::tuple(int(r.portNumber), r.baudText, r.deviceId));
+        QCOMPARE(b.settings.refusal(), reason);
+        const QString kept = file.isEmpty() ? "" : " Save first keeps it as " + b.path() + ".bak.";
+        QCOMPARE(b.settings.note(),
+                 "Settings: " + b.path() +
+                     (reason.isEmpty()
+                          ? QString()
+                          : " was not used (" + reason + "); the defaults are in force." + kept));
+        QCOMPARE(contents(b.path()), file.isEmpty() ? QByteArray("<missing>") : file); // untouched
+
+        // The first Save keeps a refused file as .bak; a Save after a good load writes none.
+        SettingsRecord three;
+        three.portNumber = 3;
+        QCOMPARE(b.settings.save(three), QString());
+        const QString backup = b.path() + ".bak";
+        QCOMPARE(contents(backup), file.isEmpty() || reason.isEmpty() ? "<missing>" : file);
+        QCOMPARE(std::pair(contents(b.path()), b.settings.note()),
+                 std::pair(SettingsFile::format(three), "Settings: " + b.path()));
+        QCOMPARE(b.link.settings().portNumber, 3); // started on what the file now holds
+        QFile::remove(backup);
+        QCOMPARE(b.settings.save(three), QString());
+        QVERIFY(!QFile::exists(backup));
     }
 
     void saveWithoutAFileWritesTheDefaults()
@@ -165,6 +219,8 @@ private slots:
                                          {rig.ui().baudEdit, "19200"},
                                          {rig.ui().sampleTimeEdit, "-3.5"},
                                          {rig.ui().deviceIdEdit, "5"},
+                                         {rig.ui().opt1Edit, "emptied"},
+                                         {rig.ui().opt2Edit, "kept"},
                                          {rig.ui().outputNameEdits[1], "Fan"}})
             WindowRig::type(edit, QString::fromLatin1(text));
         rig.fake->written.clear();
@@ -178,7 +234,7 @@ private slots:
         // The link starts again on the values as stored: port closed, searching, outputs usable.
         QVERIFY(!rig.fake->isOpen() && rig.ui().outputsFrame->isEnabled());
         QCOMPARE(shown(rig.ui()),
-                 "2|19200|-4|5|||MyOut1/MyOut1|Fan/Fan|MyOut3/MyOut3|MyOut4/MyOut4");
+                 "2|19200|-4|5||kept|MyOut1/MyOut1|Fan/Fan|MyOut3/MyOut3|MyOut4/MyOut4");
         QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
         QTRY_VERIFY(rig.fake->written.contains("5AT\r"));
         QCOMPARE(rig.fake->opened.last(), std::pair(2, LineSettings{19200}));
@@ -227,7 +283,7 @@ private slots:
         QVERIFY2(rig.warnings[0].startsWith("Not saved. " + refusal), qPrintable(rig.warnings[0]));
         QCOMPARE(rig.readIni(), defaultsFile);
         QCOMPARE(edit->text(), text); // the edits stay for the operator to mend
-        QCOMPARE(rig.window.settings(), SettingsRecord{});
+        QCOMPARE(rig.board.record(), SettingsRecord{});
         QVERIFY(rig.fake->isOpen() && !rig.link.isSearching()); // still connected, as loaded
         rig.fake->written.clear();
         rig.link.switchAllOutputs(true);
@@ -289,42 +345,6 @@ private slots:
             QCOMPARE(SettingsFile::write(file, record), QString());
         QCOMPARE(SettingsFile::read(file), std::optional(record));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"board.ini"});
-    }
-
-    void refusedFileIsKept_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("reason"); // empty: the load takes it
-        QTest::newRow("port 0") << "0,\"19200\",5,\"9\"\r\n" + names << "port number 0";
-        QTest::newRow("bit rate with a blank")
-            << "2,\"9600 \",5,\"9\"\r\n" + names << "bit rate \"9600 \" is not digits";
-        QTest::newRow("three items") << "2,\"9600\",5\r\n" + names << "line 1 holds 3 items";
-        QTest::newRow("good") << "2,\"9600\",5,\"9\"\r\n" + names << QString();
-    }
-    void refusedFileIsKept()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, reason);
-        WindowRig rig;
-        QVERIFY(rig.writeIni(file));
-        rig.window.load();
-        const QString note = "Settings: " + rig.iniPath() + " was not used (" + reason +
-                             "); the defaults are in force. Save first keeps it as " +
-                             rig.iniPath() + ".bak.";
-        const QString tip = WindowRig::toolTipOf(rig.ui().statusLabel);
-        QVERIFY2(reason.isEmpty() ? !tip.contains("not used") : tip.contains(note.toHtmlEscaped()),
-                 qPrintable(tip));
-        WindowRig::type(rig.ui().portEdit, QStringLiteral("3"));
-        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
-        QVERIFY(rig.warnings.isEmpty());
-        QFile backup(rig.iniPath() + ".bak");
-        QCOMPARE(backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray("<missing>"),
-                 reason.isEmpty() ? QByteArray("<missing>") : file);
-        QVERIFY(rig.readIni().startsWith("3,"));
-        QVERIFY(!WindowRig::toolTipOf(rig.ui().statusLabel).contains("not used"));
-        backup.remove();
-        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // after a good load: no backup
-        QVERIFY(!backup.exists());
     }
 
     void saveFailureKeepsTheOldBytes_data()
@@ -400,7 +420,7 @@ private slots:
         const QString own = usersFile ? beside : config.path() + "/vantrelo/board.ini";
         QCOMPARE(TestSupport::run("setpriv",
                                   {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                   QStringLiteral(VANTRELO_TEST_HELPER), "save-window",
+                                   QStringLiteral(VANTRELO_TEST_HELPER), "save-settings",
                                    exeDir.path(), "board", "9"},
                                   env)
                      .out,

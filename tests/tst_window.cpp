@@ -141,7 +141,7 @@ private slots:
         WindowRig rig({}, {}, QStringLiteral("relay2"));
         rig.window.load();
         QCOMPARE(rig.window.windowTitle(), QStringLiteral("Vantrelo: relay2"));
-        QCOMPARE(rig.window.settingsPath(), rig.dir.filePath(QStringLiteral("relay2.ini")));
+        QCOMPARE(rig.iniPath(), rig.dir.filePath(QStringLiteral("relay2.ini")));
     }
 
     void toolTipsExplainThePort_data()

@@ -6,7 +6,6 @@
 #include "serial/PortAdvice.h"
 #include "serial/PortMap.h"
 #include "settings/NumberText.h"
-#include "settings/SettingsFile.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -34,24 +33,15 @@ ColourWord statusColour(ControllerLink::Status status)
     return Colours::ButtonFace;
 }
 
-// The load refuses what the port would refuse: a number below 1, or a bit rate that does not
-// make a line-settings text. Returns why, or nothing.
-QString portRefusal(const SettingsRecord &record)
-{
-    if (!PortMap::isPortNumber(record.portNumber))
-        return u"port number " + QString::number(record.portNumber);
-    if (!LineSettings::parse(record.baudText + u",N,8,1"))
-        return u"bit rate \"" + record.baudText + u"\" is not digits";
-    return {};
-}
-
 } // namespace
 
-MainWindow::MainWindow(ControllerLink *link, Options options, QWidget *parent)
-    : QWidget(parent), m_link(link), m_options(std::move(options))
+MainWindow::MainWindow(ControllerLink *link, BoardSettings *settings, Options options,
+                       QWidget *parent)
+    : QWidget(parent), m_link(link), m_settings(settings), m_options(std::move(options))
 {
     m_ui.setupUi(this);
 
+    connect(m_settings, &BoardSettings::loaded, this, &MainWindow::applySettings);
     connect(m_link, &ControllerLink::statusChanged, this, &MainWindow::showStatus);
     connect(m_link, &ControllerLink::outputReported, this, &MainWindow::showOutput);
     connect(m_link, &ControllerLink::connected, this, &MainWindow::showConnected);
@@ -75,49 +65,21 @@ MainWindow::MainWindow(ControllerLink *link, Options options, QWidget *parent)
 void MainWindow::load()
 {
     setWindowTitle(u"Vantrelo: " + m_options.exeName);
-    startLink();
-}
-
-void MainWindow::startLink()
-{
-    loadSettings();
-    m_link->start({m_settings.portNumber, m_settings.baudText, m_settings.deviceId});
-}
-
-// A file that cannot be read, or whose port number or bit rate the port would refuse, gives
-// the defaults everywhere; the screen says nothing, the status tooltip says why, and the file
-// stays as it is until the first Save, which first keeps it as <file>.bak.
-void MainWindow::loadSettings()
-{
-    const auto where =
-        SettingsLocation::find(m_options.exeDir, m_options.exeName, m_options.configDir);
-    m_settingsPath = where.savePath;
-    m_loadedPath = where.loadPath;
-    QString refusal;
-    const auto record = SettingsFile::read(m_loadedPath, &refusal);
-    if (record)
-        refusal = portRefusal(*record);
-    m_loadRefusal = refusal;
-    m_settings = refusal.isEmpty() ? *record : SettingsRecord{};
-    m_keepRefusedFile =
-        !refusal.isEmpty() && m_loadedPath == m_settingsPath && QFileInfo::exists(m_loadedPath);
-    applySettings();
+    m_settings->start();
 }
 
 void MainWindow::applySettings()
 {
-    m_ui.portEdit->setText(QString::number(m_settings.portNumber));
-    m_ui.baudEdit->setText(m_settings.baudText);
-    m_ui.sampleTimeEdit->setText(QString::number(m_settings.sampleTime));
-    m_ui.deviceIdEdit->setText(m_settings.deviceId);
+    const SettingsRecord &record = m_settings->record();
+    m_ui.portEdit->setText(QString::number(record.portNumber));
+    m_ui.baudEdit->setText(record.baudText);
+    m_ui.sampleTimeEdit->setText(QString::number(record.sampleTime));
+    m_ui.deviceIdEdit->setText(record.deviceId);
     m_ui.opt1Edit->clear();
-    QStringList names;
     for (int i = 0; i < SettingsRecord::outputCount; ++i) {
-        m_ui.outputButtons[i]->setText(m_settings.outputNames[i]);
-        m_ui.outputNameEdits[i]->setText(m_settings.outputNames[i]);
-        names << m_settings.outputNames[i];
+        m_ui.outputButtons[i]->setText(record.outputNames[i]);
+        m_ui.outputNameEdits[i]->setText(record.outputNames[i]);
     }
-    emit outputNamesChanged(names);
 }
 
 // The record the boxes describe, or why Save must refuse it: nothing is saved that the file
@@ -142,7 +104,7 @@ std::optional<SettingsRecord> MainWindow::recordFromBoxes(QString *refusal) cons
             return refuse(box, QStringLiteral("holds a line break or a double quote, which the "
                                               "settings file cannot keep."));
     }
-    SettingsRecord record = m_settings;
+    SettingsRecord record = m_settings->record();
     const auto port = convertToInt16(m_ui.portEdit->text());
     if (!port || !PortMap::isPortNumber(*port))
         return refuse(QStringLiteral("COM"),
@@ -157,16 +119,14 @@ std::optional<SettingsRecord> MainWindow::recordFromBoxes(QString *refusal) cons
     record.deviceId = m_ui.deviceIdEdit->text();
     for (int i = 0; i < SettingsRecord::outputCount; ++i)
         record.outputNames[i] = m_ui.outputNameEdits[i]->text();
-    if (!portRefusal(record).isEmpty())
+    if (!BoardSettings::portRefusal(record).isEmpty())
         return refuse(QStringLiteral("BAUD"),
                       QStringLiteral("needs a bit rate in digits only, such as 9600."));
     return record;
 }
 
 // A refused or failed save changes nothing: the file, the record and the link stay as they
-// are, the boxes keep the operator's edits, and a warning says why. A good one replaces the
-// file atomically (in place where the folder takes no new file) and starts the link again on
-// what the file now holds.
+// are, the boxes keep the operator's edits, and a warning says why.
 void MainWindow::saveSettings()
 {
     QString refusal;
@@ -175,29 +135,8 @@ void MainWindow::saveSettings()
         m_options.warn(this, u"Not saved. " + refusal);
         return;
     }
-    if (m_keepRefusedFile) {
-        // What the load did not use may be a hand-written file: it is never lost to a Save.
-        QFile refused(m_settingsPath);
-        const QString backup = m_settingsPath + u".bak";
-        QString failure = refused.open(QIODevice::ReadOnly) ? QString() : refused.errorString();
-        if (failure.isEmpty())
-            failure = SettingsFile::writeBytes(backup, refused.readAll());
-        if (!failure.isEmpty()) {
-            m_options.warn(this, u"Not saved: cannot keep the settings file that was not used as " +
-                                     backup + u": " + failure +
-                                     u"\nThe settings in force stay as they were.");
-            return;
-        }
-        m_keepRefusedFile = false;
-    }
-    if (const QDir folder = QFileInfo(m_settingsPath).dir(); !folder.exists())
-        folder.mkpath(QStringLiteral(".")); // the user's configuration folder, at the first Save
-    if (const QString failure = SettingsFile::write(m_settingsPath, *record); !failure.isEmpty()) {
-        m_options.warn(this, u"Not saved: cannot write " + m_settingsPath + u": " + failure +
-                                 u"\nThe settings in force stay as they were.");
-        return;
-    }
-    startLink(); // closes the port and loads what the file now holds
+    if (const QString failure = m_settings->save(*record); !failure.isEmpty())
+        m_options.warn(this, failure);
 }
 
 void MainWindow::showStatus(ControllerLink::Status status, const QString &text)
@@ -222,26 +161,13 @@ QString MainWindow::portToolTip() const
     const QString where = m_link->portDescription();
     const PortError &failure = m_link->portFailure();
     if (!failure)
-        return plainToolTip(where + u"\n\n" + settingsNote());
+        return plainToolTip(where + u"\n\n" + m_settings->note());
     // The system's explanation usually names the port already.
     QString detail = failure.detail;
     if (!detail.startsWith(where))
         detail = where + u'\n' + detail;
     return plainToolTip(portAdvice(failure.number, detail, m_link->presentPorts()) + u"\n\n" +
-                        settingsNote());
-}
-
-QString MainWindow::settingsNote() const
-{
-    QString note = u"Settings: " + m_loadedPath;
-    if (!m_loadRefusal.isEmpty()) {
-        note += u" was not used (" + m_loadRefusal + u"); the defaults are in force.";
-        if (m_keepRefusedFile)
-            note += u" Save first keeps it as " + m_settingsPath + u".bak.";
-    }
-    if (m_settingsPath != m_loadedPath)
-        note += u"\nSave writes " + m_settingsPath + u'.';
-    return note;
+                        m_settings->note());
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

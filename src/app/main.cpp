@@ -48,19 +48,22 @@ int main(int argc, char *argv[])
     // shows its own name. (On Linux a symbolic link resolves to its target; use copies.)
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     MainWindow::Options options;
-    options.exeDir = exe.absolutePath();
     options.exeName = SettingsFile::baseName(exe.fileName());
+    const auto locate = [exeDir = exe.absolutePath(), name = options.exeName,
+                         configDir = SettingsLocation::userConfigDir()] {
+        return SettingsLocation::find(exeDir, name, configDir);
+    };
 
-    SystemSerialPort port(
-        SettingsLocation::find(options.exeDir, options.exeName, options.configDir).comLinkFolders);
+    SystemSerialPort port(locate().comLinkFolders);
     ControllerLink link(&port);
-    MainWindow window(&link, options);
+    BoardSettings settings(&link, locate);
+    MainWindow window(&link, &settings, options);
 
     // Other programs of the same user drive the board through this copy, over the session
     // bus. Without one, or with the name taken, the copy runs as it would without it.
     BoardService remote(&link, options.exeName);
-    QObject::connect(&window, &MainWindow::outputNamesChanged, &remote,
-                     &BoardService::setOutputNames);
+    QObject::connect(&settings, &BoardSettings::loaded, &remote,
+                     [&] { remote.setOutputNames(settings.outputNames()); });
     window.load();
     window.show();
     // Once the window is on its way to the screen: connecting to the bus costs milliseconds.

@@ -5,45 +5,41 @@
 //   test_helper open FOLDER N   opens port N from FOLDER; prints the error number (0: opened)
 //   test_helper save PATH [N]   saves a record with port number 5 (and a first name of N
 //                               characters) to PATH; exits 0 on success
-//   test_helper save-window EXEDIR NAME PORT
-//                               the window of a copy NAME in EXEDIR on a fake port: loads, prints
-//                               the file it read and its port, saves PORT, prints any warning,
-//                               then loads again in a new window and prints the same
+//   test_helper save-settings EXEDIR NAME PORT
+//                               the settings of a copy NAME in EXEDIR on a fake port: loads,
+//                               prints the file it read and its port, saves PORT, prints any
+//                               warning, then loads anew and prints the same
 
 #include "../FakeSerialPort.h"
 
-#include "app/MainWindow.h"
+#include "board/BoardSettings.h"
 #include "serial/SystemSerialPort.h"
 #include "settings/SettingsFile.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() == 5 && args[1] == u"save-window") {
-        const auto loaded = [&](const MainWindow &window) {
-            std::printf("loaded %s port %s\n", qPrintable(window.loadedPath()),
-                        qPrintable(window.ui().portEdit->text()));
-        };
-        const MainWindow::Options options{
-            args[2], args[3], [](QWidget *) { return QMessageBox::No; }, [](int) {},
-            [](QWidget *, const QString &text) { std::printf("warning %s\n", qPrintable(text)); }};
+    if (args.size() == 5 && args[1] == u"save-settings") {
         FakeSerialPort port;
         ControllerLink link(&port);
-        {
-            MainWindow window(&link, options);
-            window.load();
-            loaded(window);
-            const_cast<QLineEdit *>(window.ui().portEdit)->setText(args[4]);
-            window.saveSettings();
+        for (const QString &number : {args[4], QString()}) { // saves, then loads anew
+            BoardSettings settings(&link, [&] {
+                return SettingsLocation::find(args[2], args[3], SettingsLocation::userConfigDir());
+            });
+            settings.start();
+            std::printf("loaded %s port %d\n", qPrintable(settings.loadedPath()),
+                        settings.record().portNumber);
+            SettingsRecord record;
+            record.portNumber = qint16(number.toInt());
+            if (const QString failure = number.isEmpty() ? QString() : settings.save(record);
+                !failure.isEmpty())
+                std::printf("warning %s\n", qPrintable(failure));
         }
-        MainWindow again(&link, options);
-        again.load();
-        loaded(again);
         return 0;
     }
     if ((args.size() == 3 || args.size() == 4) && args[1] == u"save") {
@@ -56,8 +52,9 @@ int main(int argc, char *argv[])
         return failure.isEmpty() ? 0 : 1;
     }
     if (args.size() != 4 || args[1] != u"open") {
-        std::fprintf(stderr,
-                     "usage: test_helper open FOLDER N | save PATH [N] | save-window DIR NAME N\n");
+        std::fprintf(
+            stderr,
+            "usage: test_helper open FOLDER N | save PATH [N] | save-settings DIR NAME N\n");
         return 2;
     }
     SystemSerialPort port(args[2], [] { return QStringList(); });
