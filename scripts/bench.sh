@@ -67,6 +67,10 @@ for peer in sim board; do
 done
 rm -f "$out/app/vantrelo.ini"
 "$bench" remote 1000 >> "$out/figures" 2>/dev/null
+# The board as a service, on the same private bus: exec to the first handshake on the wire,
+# memory, idle CPU searching and connected.
+"$bench" service "$build/src/vantrelod" "${STARTUP_RUNS:-10}" "${IDLE_SECONDS:-30}" \
+    >> "$out/figures" 2>/dev/null
 
 # The MQTT bridge: a broker of our own on 127.0.0.1, copies c01.. beside simulators.
 mport=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -173,6 +177,9 @@ cat <<TABLE
 | \`vantrelo-ctl on 1\`, exec to confirmed exit, simulator (median of ${REMOTE_RUNS:-50}; p99) | $(v sim_ctl_ms) ms; $(v sim_ctl_p99_ms) ms | \`dbus-send --print-reply\` $(v sim_dbus_send_ms) ms: $(ratio "$(v sim_ctl_ms)" "$(v sim_dbus_send_ms)")x (target <= 1.5x) |
 | The same against the paced emulated board at 9600 baud | $(v board_ctl_ms) ms; $(v board_ctl_p99_ms) ms | \`dbus-send\` $(v board_dbus_send_ms) ms; the wire's frame and echo 10.4 ms |
 | Start-up with the session bus / without one (median) | $(v startup_bus_ms) ms / $(v startup_nobus_ms) ms: $(ratio "$(v startup_bus_ms)" "$(v startup_nobus_ms)")x | target <= 1.05x |
+| \`vantrelod\`: exec to the first handshake frame on the wire (median of ${STARTUP_RUNS:-10}) | $(v service_first_frame_ms) ms | target < 50 ms; the window's exec to mapped $(v startup_program_ms) ms |
+| \`vantrelod\`: resident memory 1 s after start | $(v service_rss_kib) KiB | the window's $(v rss_program_kib) KiB: $(ratio "$(v service_rss_kib)" "$(v rss_program_kib)")x (target <= 0.5x) |
+| \`vantrelod\` idle, searching / connected, ${IDLE_SECONDS:-30} s | $(v service_idle_searching_cpu) % / $(v service_idle_connected_cpu) % of a core | target < 0.05 % (one clock tick in ${IDLE_SECONDS:-30} s is $(awk -v s="${IDLE_SECONDS:-30}" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.3f", 100 / hz / s }') %) |
 | Resident memory with the session bus / without one | $(v rss_bus_kib) KiB / $(v rss_nobus_kib) KiB: $(ratio "$(v rss_bus_kib)" "$(v rss_nobus_kib)")x | target <= 1.05x |
 | MQTT \`set\` published to the state published back: broker (\`set_tcp_nodelay true\`), bridge, bus, program, simulator pty (1,000 commands) | median $(v mqtt_sim_set_to_state_median) ms, p99 $(v mqtt_sim_set_to_state_p99) ms | target p99 < 5 ms |
 | The same through a broker as installed (\`set_tcp_nodelay\` false, 200 commands) | median $(v mqtt_default_set_to_state_median) ms, p99 $(v mqtt_default_set_to_state_p99) ms | the broker's Nagle delay against the client's delayed acknowledgements |

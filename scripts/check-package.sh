@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # SPDX-FileCopyrightText: 2026 Vantrelo developers
 # Checks the installed tree and the .deb: the programs, the .desktop entry, the software-centre
-# metadata, the icons, the manual pages, the copyright file, the changelog and the firmware image
-# are there and valid; Debian's checker (lintian) reports nothing; the package declares its
+# metadata, the icons, the manual pages, the user units, the copyright file, the changelog and the
+# firmware image are there and valid; systemd accepts the units; Debian's checker (lintian)
+# reports nothing; the package declares its
 # run-time dependencies; the program from the unpacked package starts and greets a simulated
 # board (through a COM1 link beside it, so it never touches a real port). Also checks the source
 # tree's licensing with reuse.
@@ -20,7 +21,9 @@ trap cleanup EXIT
 
 id=org.vantrelo.Vantrelo
 expect_files() { # root
-    for f in usr/bin/vantrelo usr/bin/vantrelo-sim usr/bin/vantrelo-board \
+    for f in usr/bin/vantrelo usr/bin/vantrelo-sim usr/bin/vantrelo-board usr/bin/vantrelod \
+             usr/bin/vantrelo-ctl usr/bin/vantrelo-mqtt usr/share/man/man1/vantrelod.1.gz \
+             usr/lib/systemd/user/vantrelod@.service usr/lib/systemd/user/vantrelo-mqtt.service \
              usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
              usr/share/icons/hicolor/32x32/apps/vantrelo.png \
              usr/share/icons/hicolor/scalable/apps/vantrelo.svg \
@@ -53,6 +56,22 @@ done
 dpkg -x "$deb" "$work/root"
 expect_files "$work/root"
 lintian --fail-on error,warning "$deb"
+# systemd's own check of the user units, against the package's programs and manual pages: in a
+# mount namespace of its own, where they stand in /usr/local for systemd's search path.
+if [ "$(id -u)" -eq 0 ] && command -v unshare > /dev/null && command -v systemd-analyze > /dev/null; then
+    mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+    unshare -m sh -euc '
+        mount -t tmpfs tmpfs /usr/local
+        mkdir -p /usr/local/bin /usr/local/share/man
+        cp "$1"/usr/bin/* /usr/local/bin/
+        cp -r "$1"/usr/share/man/man1 /usr/local/share/man/
+        cd "$1/usr/lib/systemd/user"
+        XDG_RUNTIME_DIR="$2" systemd-analyze verify --user vantrelod@pump.service vantrelo-mqtt.service
+    ' sh "$work/root" "$work/runtime"
+    echo "user units: systemd-analyze verify ok"
+else
+    echo "user units: not verified (needs root, unshare and systemd-analyze)"
+fi
 echo "package $(basename "$deb"): ok, lintian: nothing to report"
 (cd "$(dirname "$0")/.." && reuse lint > "$work/reuse.log") || { cat "$work/reuse.log" >&2; exit 1; }
 echo "licensing: reuse lint ok"

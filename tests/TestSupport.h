@@ -163,22 +163,33 @@ inline Run run(const QString &program, const QStringList &args,
 }
 
 // A copy of the program under its own name in a folder of its own, with its settings file and
-// its board (a simulator on COM1 there), on the session bus of the given environment.
+// its board (a simulator on COM1 there), on the session bus of the given environment; or, as a
+// service, vantrelod of that name on the same file.
 struct ProgramCopy
 {
+    enum Kind
+    {
+        Window,
+        Service,
+    };
     ProgramCopy(const QString &name, const QProcessEnvironment &env,
-                const QStringList &simArgs = {})
+                const QStringList &simArgs = {}, Kind kind = Window)
         : sim(dir.path(), 1, simArgs)
     {
         exe = dir.filePath(name);
-        started = QFile::copy(QStringLiteral(VANTRELO_APP), exe) &&
+        started = (kind == Service || QFile::copy(QStringLiteral(VANTRELO_APP), exe)) &&
                   writeFile(exe + QStringLiteral(".ini"),
                             "1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n") &&
                   sim.start();
+        if (kind == Service) {
+            args = QStringList{QStringLiteral("--settings"), exe + QStringLiteral(".ini"), name};
+            exe = QStringLiteral(VANTRELOD);
+        }
         program.setProcessEnvironment(env);
-        program.start(exe, {});
+        start();
     }
     ~ProgramCopy() { quit(); }
+    void start() { program.start(exe, args); }
     void quit()
     {
         program.kill();
@@ -188,6 +199,7 @@ struct ProgramCopy
 
     QTemporaryDir dir;
     QString exe;
+    QStringList args;
     TestSupport::Simulator sim;
     QProcess program;
     bool started = false;

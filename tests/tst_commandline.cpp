@@ -33,6 +33,17 @@ private slots:
                                        << 0 << "vantrelo-board 0.1.0\n";
         QTest::newRow("sim unknown")
             << sim << QStringList{"--nope"} << 2 << "vantrelo-sim: Unknown option 'nope'.";
+        const QString service = QStringLiteral(VANTRELOD);
+        QTest::newRow("service version")
+            << service << QStringList{"--version"} << 0 << "vantrelod 0.1.0\n";
+        QTest::newRow("service, no name") << service << QStringList{} << 2 << "no board name";
+        QTest::newRow("service, empty name")
+            << service << QStringList{""} << 2 << "no board name '': a name is not empty";
+        QTest::newRow("service, a / in the name")
+            << service << QStringList{"a/b"} << 2 << "holds no /";
+        QTest::newRow("service, two names") << service << QStringList{"a", "b"} << 2 << "not a b";
+        QTest::newRow("service unknown")
+            << service << QStringList{"--nope", "a"} << 2 << "Unknown option 'nope'";
     }
     void answers()
     {

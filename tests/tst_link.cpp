@@ -331,8 +331,15 @@ private slots:
         QVERIFY(!rig.port.isOpen() && !rig.link.hasFailed() && !rig.link.isConnected());
     }
 
+    void lostDevice_data()
+    {
+        QTest::addColumn<bool>("unattended"); // a command that cannot be written ends the link
+        QTest::newRow("device lost") << false;
+        QTest::newRow("unattended, a command fails") << true;
+    }
     void lostDevice()
     {
+        QFETCH(bool, unattended);
         Rig rig(0.05); // retries every 100 ms
         QTRY_COMPARE(rig.port.opened.size(), 1);
         rig.port.loseDevice(); // while searching: the next attempt opens the port again
@@ -343,14 +350,25 @@ private slots:
         QVERIFY(rig.answerHandshake());
         rig.port.receive("O2H\r");
         QSignalSpy connectedChanges(&rig.link, &ControllerLink::connectedChanged);
+        QSignalSpy lostSpy(&rig.link, &ControllerLink::connectionLost);
         rig.port.written.clear();
         const qint64 lost = rig.clock.elapsed();
-        rig.port.loseDevice(); // while connected: shown at once, then searched for again
+        rig.link.setUnattended(unattended);
+        if (unattended) {
+            rig.port.failWriteWith = WriteFailed;
+            QCOMPARE(rig.link.toggleOutput(1).number, WriteFailed);
+            rig.port.failWriteWith = 0;
+        } else {
+            rig.port.loseDevice(); // while connected: shown at once, then searched for again
+        }
+        const int number = unattended ? WriteFailed : ReadFailed;
         QCOMPARE(std::pair(rig.link.status(), rig.link.statusText()),
-                 std::pair(Status::Failed, QStringLiteral("COM Port comm-error! 8020")));
-        QCOMPARE(rig.link.portFailure().number, ReadFailed);
-        QVERIFY(!rig.link.isConnected() && rig.link.isSearching());
+                 std::pair(Status::Failed, QStringLiteral("COM Port comm-error! %1").arg(number)));
+        QCOMPARE(rig.link.portFailure().number, number);
+        QVERIFY(!rig.port.isOpen() && !rig.link.isConnected() && rig.link.isSearching());
+        QVERIFY(!rig.link.hasFailed());
         QCOMPARE(connectedChanges.size(), 1);
+        QCOMPARE(lostSpy.size(), 1);
         QTRY_COMPARE(rig.port.written, Bytes{"AT\r"});
         const QList<qint64> attempts = rig.timesOf(u"Searching");
         QVERIFY2(attempts.last() - lost >= 90, qPrintable(QString::number(attempts.last() - lost)));
@@ -360,10 +378,15 @@ private slots:
         QVERIFY(rig.link.isConnected() && !rig.link.isSearching());
         QTRY_COMPARE(rig.port.written, (Bytes{"AT\r", "OA\r"}));
         QCOMPARE(connectedChanges.size(), 2);
-        rig.link.start({3, QStringLiteral("9600"), {}}); // a Save while connected
+        rig.port.written.clear();
+        rig.link.start({3, QStringLiteral("9600"), {}});                  // a Save while connected
+        QCOMPARE(rig.port.written, unattended ? Bytes{"AT\r"} : Bytes{}); // unattended: at once
         QTRY_COMPARE(rig.link.status(), Status::Searching);
         rig.port.loseDevice(); // while searching again: nothing shown
         QCOMPARE(rig.link.status(), Status::Searching);
+        QCOMPARE(lostSpy.size(), 1);
+        QTest::qWait(100);
+        QVERIFY(rig.ends.isEmpty());
     }
 };
 

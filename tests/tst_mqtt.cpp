@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
-// vantrelo-mqtt end to end: a private session bus, a broker of the test's own on 127.0.0.1, the
-// real program on a simulator pty, and mosquitto's own clients on the other side.
+// vantrelo-mqtt end to end: a private session bus, a broker of the test's own on 127.0.0.1, a
+// board as a service (vantrelod) on a simulator pty, and mosquitto's own clients on the other
+// side.
 
 #include "FakeCopy.h"
 #include "TestSupport.h"
@@ -100,7 +101,9 @@ private slots:
     {
         QVERIFY2(!m_bus.address().isEmpty(), "dbus-daemon did not start");
         QVERIFY2(m_broker.start(), m_broker.log().constData());
-        m_copy = std::make_unique<TestSupport::ProgramCopy>("board.1", m_bus.environment());
+        // A board as a service: the bridge reaches it as it reaches any copy.
+        m_copy = std::make_unique<TestSupport::ProgramCopy>(
+            "board.1", m_bus.environment(), QStringList(), TestSupport::ProgramCopy::Service);
         QVERIFY(m_copy->started);
         QTRY_VERIFY_WITH_TIMEOUT(m_copy->connected(), 10000);
     }
@@ -174,7 +177,7 @@ private slots:
         m_copy->quit();
         QVERIFY(sees(sub, "vantrelo/board.1/availability offline"));
         Subscriber back(m_broker, "vantrelo/board.1/availability"); // the kept one is offline
-        m_copy->program.start(m_copy->exe, {});
+        m_copy->start();
         QVERIFY(sees(back, "vantrelo/board.1/availability online", 10000));
         Subscriber state(m_broker, "vantrelo/board.1/output/1"); // the new copy's echoes
         QVERIFY(publish(m_broker, "vantrelo/board.1/output/1/set", "ON"));

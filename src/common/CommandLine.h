@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "Messages.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,8 +15,7 @@
 // Says why on standard error, as "<program>: <message>", and gives the exit status back.
 inline int fail(int status, const QString &message)
 {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
-                 qPrintable(message));
+    Messages::say(Messages::Error, message);
     return status;
 }
 

@@ -62,6 +62,8 @@ void ControllerLink::start(const LinkSettings &settings)
     setStatus(Status::Searching, QStringLiteral("Status:"));
     emit settingsChanged();
     m_retryTimer.start();
+    if (m_unattended)
+        attemptConnection();
 }
 
 void ControllerLink::cancelPendingQueries()
@@ -153,14 +155,22 @@ void ControllerLink::onDeviceLost(const PortError &error)
     // While searching, the next attempt opens the port again when the device is back.
     if (!m_connected)
         return;
-    // While connected, the states shown no longer hold: say so at once, and search again one
-    // retry interval later, as after a link start; the board's answer then queries its states
-    // anew. The outputs stay usable: a command on the closed port takes the fatal path.
+    // The outputs stay usable: a command on the closed port takes the fatal path.
+    loseConnection(error);
+}
+
+// The states shown no longer hold: say so at once, and search again one retry interval later,
+// as after a link start; the board's answer then queries its states anew.
+void ControllerLink::loseConnection(const PortError &error)
+{
+    m_port->close();
+    m_portFailure = error;
     cancelPendingQueries();
     m_replyTimeout.stop(); // the failure stays shown until the first new attempt
     setConnected(false);
     showPortFailure(error);
     m_retryTimer.start();
+    emit connectionLost(error);
 }
 
 // Every line counts as the controller's answer and is shown; lines are recognised by
@@ -241,7 +251,9 @@ PortError ControllerLink::switchAllOutputs(bool on)
 PortError ControllerLink::send(const QByteArray &frame)
 {
     const PortError error = m_port->write(frame);
-    if (error)
+    if (error && m_unattended)
+        loseConnection(error);
+    else if (error)
         failFatally(error.number);
     return error;
 }

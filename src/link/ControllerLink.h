@@ -43,7 +43,8 @@ struct LinkSettings
 // and the state of all outputs is queried `queryDelay` later. Output commands only send: the
 // states change when the controller reports them. A device lost while connected is shown at
 // once, and the search resumes one retry interval later. A command that cannot be written is fatal:
-// the failure is shown and `fatalEnd` follows `fatalDelay` after the latest such failure.
+// the failure is shown and `fatalEnd` follows `fatalDelay` after the latest such failure; an
+// unattended link takes it as a lost device instead.
 class ControllerLink : public QObject
 {
     Q_OBJECT
@@ -62,6 +63,11 @@ public:
     static constexpr int outputCount = 4;
 
     explicit ControllerLink(SerialPort *port, LinkTimings timings = {}, QObject *parent = nullptr);
+
+    // A link that no operator watches (a service): each link start greets the board at once,
+    // and a command that cannot be written closes the port, shows the failure and searches
+    // again one retry interval later, as after a lost device, instead of ending the program.
+    void setUnattended(bool unattended) { m_unattended = unattended; }
 
     // A link start: closes the port if it is open and searches with these settings; the
     // first attempt follows one retry interval later. Output states are kept.
@@ -100,6 +106,9 @@ signals:
     // The controller answered the handshake: the outputs can be switched.
     void connected();
     void connectedChanged(bool connected);
+    // The connection ended without a link start: the device went away, or (unattended) a
+    // command could not be written. The search resumes one retry interval later.
+    void connectionLost(const PortError &error);
     // A link start took these settings.
     void settingsChanged();
     // A command failed fatalDelay ago; the program must end now.
@@ -110,6 +119,7 @@ private:
     void onReplyTimeout();
     void onReceived(const QByteArray &bytes);
     void onDeviceLost(const PortError &error);
+    void loseConnection(const PortError &error);
     void handleLine(const QString &line);
     void queryStates();
     void cancelPendingQueries();
@@ -136,6 +146,7 @@ private:
     PortError m_portFailure;
     bool m_connected = false; // see isConnected()
     bool m_failed = false;
+    bool m_unattended = false;
     // When each pending state query goes out, on a steady clock; one per handshake answer.
     QList<qint64> m_queriesDue;
     QElapsedTimer m_clock;

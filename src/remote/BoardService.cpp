@@ -63,11 +63,12 @@ QStringList BoardService::outputStates() const
 }
 
 // Refuses a call that must write nothing; single: the call names one output.
-bool BoardService::refused(uint output, bool single)
+bool BoardService::refused(const QString &call, uint output, bool single)
 {
-    const auto refuse = [this](const char16_t *error, const QString &message) {
+    const auto refuse = [&](const char16_t *error, const QString &message) {
         if (calledFromDBus())
             sendErrorReply(QString::fromUtf16(error), message);
+        emit callFailed(call, message);
         return true;
     };
     if (single && (output < 1 || output > uint(ControllerLink::outputCount)))
@@ -82,30 +83,46 @@ bool BoardService::refused(uint output, bool single)
     return false;
 }
 
-void BoardService::replyToFailure(const PortError &error)
+void BoardService::replyToFailure(const QString &call, const PortError &error)
 {
-    if (error && calledFromDBus())
-        sendErrorReply(QString::fromUtf16(BoardBus::Errors::writeFailed),
-                       u"The port failed while writing (error " + QString::number(error.number) +
-                           u": " + error.detail + u"); " + m_name + u" is ending.");
+    if (!error)
+        return;
+    const QString message =
+        u"The port failed while writing (error " + QString::number(error.number) + u": " +
+        error.detail + u"); " +
+        (m_link->hasFailed() ? m_name + u" is ending."
+                             : QStringLiteral("searching for the board again."));
+    if (calledFromDBus())
+        sendErrorReply(QString::fromUtf16(BoardBus::Errors::writeFailed), message);
+    emit callFailed(call, message);
 }
+
+namespace {
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+} // namespace
 
 void BoardService::SetOutput(uint output, bool on)
 {
-    if (!refused(output, true))
-        replyToFailure(m_link->setOutput(int(output), on));
+    const QString call = QStringLiteral("SetOutput(%1, %2)").arg(output).arg(onOff(on));
+    if (!refused(call, output, true))
+        replyToFailure(call, m_link->setOutput(int(output), on));
 }
 
 void BoardService::ToggleOutput(uint output)
 {
-    if (!refused(output, true))
-        replyToFailure(m_link->toggleOutput(int(output)));
+    const QString call = QStringLiteral("ToggleOutput(%1)").arg(output);
+    if (!refused(call, output, true))
+        replyToFailure(call, m_link->toggleOutput(int(output)));
 }
 
 void BoardService::SetAllOutputs(bool on)
 {
-    if (!refused(0, false))
-        replyToFailure(m_link->switchAllOutputs(on));
+    const QString call = u"SetAllOutputs(" + onOff(on) + u')';
+    if (!refused(call, 0, false))
+        replyToFailure(call, m_link->switchAllOutputs(on));
 }
 
 QVariantMap BoardService::properties() const

@@ -51,10 +51,12 @@ public slots:
 
 signals:
     void OutputReported(uint output, bool on);
+    // A call refused, or failed on the port, with why: for the program's messages.
+    void callFailed(const QString &call, const QString &reason);
 
 private:
-    bool refused(uint output, bool single);
-    void replyToFailure(const PortError &error);
+    bool refused(const QString &call, uint output, bool single);
+    void replyToFailure(const QString &call, const PortError &error);
     QVariantMap properties() const;
     void announceChanges();
 

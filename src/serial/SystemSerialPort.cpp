@@ -140,7 +140,16 @@ PortError SystemSerialPort::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return {PortNotOpen, QStringLiteral("the port is not open")};
-    if (m_port.write(bytes) != bytes.size())
+    // Handed to the device now, without waiting: a device that is gone fails here, at the
+    // call, rather than later in the event loop where no caller hears of it.
+    m_writing = true;
+    const bool queued = m_port.write(bytes) == bytes.size();
+    if (queued)
+        m_port.flush();
+    m_writing = false;
+    if (m_writeFailure)
+        return std::exchange(m_writeFailure, {});
+    if (!queued)
         return failure(WriteFailed, m_port.errorString(), m_portNumber);
     return {};
 }
@@ -148,16 +157,22 @@ PortError SystemSerialPort::write(const QByteArray &bytes)
 void SystemSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     // open() reports NoError; the others are reported by the calls that cause them.
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
+        error != QSerialPort::WriteError)
         return;
     if (!m_port.isOpen())
         return;
-    // The device went away (adapter unplugged, pty closed). Qt would go on reporting the error
-    // from the read notifier in a tight loop; closing the port ends that.
-    const PortError lost = failure(ReadFailed, m_port.errorString(), m_portNumber);
+    // The device went away (adapter unplugged, pty closed), or takes no more bytes. Qt would
+    // go on reporting the error from its notifiers in a tight loop; closing the port ends that.
+    const bool writing = m_writing || error == QSerialPort::WriteError;
+    const PortError lost =
+        failure(writing ? WriteFailed : ReadFailed, m_port.errorString(), m_portNumber);
     m_port.close();
     m_port.clearError();
-    emit deviceLost(lost);
+    if (m_writing)
+        m_writeFailure = lost; // the write reports it to its caller
+    else
+        emit deviceLost(lost);
 }
 
 PortMap::Resolution SystemSerialPort::resolve(int portNumber) const

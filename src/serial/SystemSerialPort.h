@@ -46,5 +46,7 @@ private:
     QStringList m_comLinkFolders;
     DeviceLister m_lister;
     QSerialPort m_port;
-    int m_portNumber = 0; // of the open port
+    int m_portNumber = 0;   // of the open port
+    bool m_writing = false; // inside write(): a failure goes to its caller
+    PortError m_writeFailure;
 };
