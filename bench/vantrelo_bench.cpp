@@ -378,12 +378,20 @@ std::unique_ptr<MqttClient> brokerClient(int port, const QString &id)
     return client;
 }
 
+// The bridges of the benchmark run under this node.
+Topics::Prefixes benchPrefixes()
+{
+    Topics::Prefixes prefixes;
+    prefixes.node = QStringLiteral("bench");
+    return prefixes;
+}
+
 int mqttLatency(int port, const QString &copy, const QByteArray &tag, int commands)
 {
     const auto client = brokerClient(port, QStringLiteral("bench-latency"));
     if (!client)
         return std::fprintf(stderr, "no broker\n"), 1;
-    const Topics::Prefixes prefixes;
+    const Topics::Prefixes prefixes = benchPrefixes();
     const QString state = Topics::outputState(prefixes, copy, 1);
     QByteArray last;
     Clock::time_point seen;
@@ -427,7 +435,7 @@ int mqttLoad(int port, int copies, int seconds, int rate)
     const auto client = brokerClient(port, QStringLiteral("bench-load"));
     if (!client)
         return std::fprintf(stderr, "no broker\n"), 1;
-    const Topics::Prefixes prefixes;
+    const Topics::Prefixes prefixes = benchPrefixes();
     QHash<QString, QByteArray> last;     // by state topic
     QHash<QString, long> received, sent; // after the start
     bool counting = false;
@@ -437,7 +445,7 @@ int mqttLoad(int port, int copies, int seconds, int rate)
                          if (counting)
                              ++received[topic];
                      });
-    client->subscribe(prefixes.prefix + QStringLiteral("/+/output/+"));
+    client->subscribe(prefixes.prefix + u'/' + prefixes.node + QStringLiteral("/+/output/+"));
     runFor(1000); // the retained states
     counting = true;
     // Each command switches an output to the opposite of its last state, so every command is
@@ -476,6 +484,45 @@ int mqttLoad(int port, int copies, int seconds, int rate)
     report("mqtt_load_commands", double(commands), "commands");
     report("mqtt_load_lost", double(lost), "states");
     report("mqtt_load_duplicated", double(duplicated), "states");
+    return 0;
+}
+
+// A new bridge, under a node of its own, started beside the copies on the bus: exec to its first
+// publication, and to the availability of every copy that answers (one may be stopped).
+int mqttStart(int port, const QString &program, int answering)
+{
+    const auto client = brokerClient(port, QStringLiteral("bench-start"));
+    if (!client)
+        return std::fprintf(stderr, "no broker\n"), 1;
+    Clock::time_point first{}, all{};
+    QSet<QString> copies;
+    QObject::connect(client.get(), &MqttClient::messageReceived, client.get(),
+                     [&](const QString &topic, const QByteArray &, bool) {
+                         if (first == Clock::time_point{})
+                             first = Clock::now();
+                         if (topic.endsWith(u"/availability"))
+                             copies.insert(topic);
+                         if (copies.size() == answering && all == Clock::time_point{})
+                             all = Clock::now();
+                     });
+    client->subscribe(QStringLiteral("vantrelo/start/#"));
+    runFor(300);
+    QProcess bridge;
+    const auto t0 = Clock::now();
+    bridge.start(program,
+                 {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                  QString::number(port), QStringLiteral("--node-id"), QStringLiteral("start"),
+                  QStringLiteral("--client-id"), QStringLiteral("bench-start-bridge")});
+    if (!runUntil([&] { return all != Clock::time_point{}; }, 10000))
+        return std::fprintf(stderr, "%lld copies bridged\n", static_cast<long long>(copies.size())),
+               1;
+    const auto ms = [&](Clock::time_point t) {
+        return std::chrono::duration<double, std::milli>(t - t0).count();
+    };
+    report("mqtt_start_first_ms", ms(first), "ms");
+    report("mqtt_start_all_ms", ms(all), "ms");
+    bridge.terminate();
+    bridge.waitForFinished();
     return 0;
 }
 
@@ -659,6 +706,8 @@ int main(int argc, char *argv[])
                         std::atoi(argv[5]));
     if (mode == u"remote")
         return remote(n > 0 ? int(n) : 1000);
+    if (mode == u"mqtt-start" && argc > 4)
+        return mqttStart(std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
     if (mode == u"service" && argc > 4)
         return service(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     std::fprintf(stderr,

@@ -111,12 +111,13 @@ rss() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
 cpu() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 copy c01
 online 1
-"$build/src/vantrelo-mqtt" --host 127.0.0.1 --port "$mport" 2> /dev/null &
+"$build/src/vantrelo-mqtt" --host 127.0.0.1 --port "$mport" --node-id bench 2> /dev/null &
 bridge=$!
 pids+=($bridge)
 sleep 1
 "$bench" mqtt-latency "$mport" c01 mqtt_sim 1000 >> "$out/figures" 2>/dev/null
-"$build/src/vantrelo-mqtt" --host 127.0.0.1 --port "$dport" --client-id bench-default 2> /dev/null &
+"$build/src/vantrelo-mqtt" --host 127.0.0.1 --port "$dport" --client-id bench-default \
+    --node-id bench 2> /dev/null &
 pids+=($!)
 sleep 1
 "$bench" mqtt-latency "$dport" c01 mqtt_default 200 >> "$out/figures" 2>/dev/null
@@ -133,6 +134,11 @@ for i in $(seq 5 16); do copy "c$(printf %02d "$i")"; done
 online 16
 sleep 1
 echo "mqtt_rss_16 $(rss $bridge) KiB" >> "$out/figures"
+# A new bridge beside 16 copies, one of them stopped: start to the others bridged.
+stopped=${pids[$(( ${#pids[@]} - 1 ))]}
+kill -STOP "$stopped"
+"$bench" mqtt-start "$mport" "$build/src/vantrelo-mqtt" 15 >> "$out/figures" 2>/dev/null
+kill -CONT "$stopped"
 "$bench" mqtt-load "$mport" 16 "${LOAD_SECONDS:-30}" 100 >> "$out/figures" 2>/dev/null
 copy paced board
 online 17
@@ -185,6 +191,7 @@ cat <<TABLE
 | The same through a broker as installed (\`set_tcp_nodelay\` false, 200 commands) | median $(v mqtt_default_set_to_state_median) ms, p99 $(v mqtt_default_set_to_state_p99) ms | the broker's Nagle delay against the client's delayed acknowledgements |
 | The same against the paced emulated board at 9600 baud (200 commands) | median $(v mqtt_board_set_to_state_median) ms, p99 $(v mqtt_board_set_to_state_p99) ms | the wire's frame and echo 10.4 ms |
 | The bridge idle with 4 copies, ${IDLE_SECONDS:-30} s | $(v mqtt_idle_cpu) % of a core | target < 0.1 % |
+| A new bridge beside 16 copies, one stopped with \`SIGSTOP\`: exec to its first publication / to the 15 others bridged | $(v mqtt_start_first_ms) ms / $(v mqtt_start_all_ms) ms | target < 3 s |
 | The bridge's resident memory with 1 copy / 16 copies | $(v mqtt_rss_1) KiB / $(v mqtt_rss_16) KiB | target < 20 MB with 16 |
 | 16 copies x 4 outputs, 100 commands a second for ${LOAD_SECONDS:-30} s | $(v mqtt_load_commands) commands: $(v mqtt_load_lost) states lost, $(v mqtt_load_duplicated) duplicated | target 0 |
 | Instructions a reply line (callgrind, fake port) | $(v callgrind_ir_per_line) | |

@@ -44,6 +44,24 @@ private slots:
         QTest::newRow("service, two names") << service << QStringList{"a", "b"} << 2 << "not a b";
         QTest::newRow("service unknown")
             << service << QStringList{"--nope", "a"} << 2 << "Unknown option 'nope'";
+        // The bridge checks every option before it connects anywhere.
+        const QString mqtt = QStringLiteral(VANTRELO_MQTT);
+        QTest::newRow("mqtt, a tab in the client id")
+            << mqtt << QStringList{"--client-id", "a\tb"} << 2 << "no client id";
+        QTest::newRow("mqtt, a URL for the host")
+            << mqtt << QStringList{"--host", "mqtts://broker:8883"} << 2 << "alone, such as";
+        QTest::newRow("mqtt, a wildcard in the prefix")
+            << mqtt << QStringList{"--prefix", "a/#"} << 2 << "no prefix \"a/#\"";
+        QTest::newRow("mqtt, a / in the node")
+            << mqtt << QStringList{"--node-id", "a/b"} << 2 << "no node id \"a/b\"";
+        QTest::newRow("mqtt, a CA that is not PEM")
+            << mqtt << QStringList{"--cafile", mqtt} << 2 << "no certificate or crl found";
+        QTest::newRow("mqtt, a certificate without its key")
+            << mqtt << QStringList{"--cafile", mqtt, "--cert", mqtt} << 2
+            << "--cert and --key go together";
+        QTest::newRow("mqtt, a TLS version")
+            << mqtt << QStringList{"--tls-use-os-certs", "--tls-version", "tlsv1.0"} << 2
+            << "no TLS version";
     }
     void answers()
     {

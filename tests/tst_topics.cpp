@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
-// The bridge's topics, commands and discovery documents, without a broker.
+// The bridge's topics, commands, discovery documents and what it refuses as a prefix, a node or
+// a client id, without a broker.
 
 #include "mqtt/Topics.h"
 
@@ -15,28 +16,88 @@ private slots:
     void levels_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("stateTopic");
-        QTest::addColumn<QString>("discoveryTopic");
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QString>("deviceId"); // with the node "pi-4"
         QTest::newRow("plain") << "pump"
-                               << "vantrelo/pump/output/2"
-                               << "homeassistant/switch/vantrelo_pump/output2/config";
-        QTest::newRow("wildcards and slash")
-            << "a+b#c/d"
-            << "vantrelo/a_2bb_23c_2fd/output/2"
-            << "homeassistant/switch/vantrelo_a_2bb_23c_2fd/output2/config";
-        QTest::newRow("dot and digit")
-            << "2nd.board"
-            << "vantrelo/2nd.board/output/2"
-            << "homeassistant/switch/vantrelo__32nd_2eboard/output2/config";
+                               << "pump"
+                               << "vantrelo_pi_2d4_pump";
+        QTest::newRow("dot and digit") << "2nd.board"
+                                       << "2nd.board"
+                                       << "vantrelo_pi_2d4__32nd_2eboard";
+        QTest::newRow("wildcards and slash") << "a+b#c/d"
+                                             << "a_2bb_23c_2fd"
+                                             << "vantrelo_pi_2d4_a_2bb_23c_2fd";
+        // Two names never share a level: the escape character is escaped too.
+        QTest::newRow("x+1") << "x+1"
+                             << "x_2b1"
+                             << "vantrelo_pi_2d4_x_2b1";
+        QTest::newRow("x_2b1") << "x_2b1"
+                               << "x_5f2b1"
+                               << "vantrelo_pi_2d4_x_5f2b1";
+        QTest::newRow("controls") << "a\tb\u007f\u0085"
+                                  << "a_09b_7f_c2_85"
+                                  << "vantrelo_pi_2d4_a_09b_7f_c2_85";
+        QTest::newRow("non-characters")
+            << QStringLiteral("k\ufdd0\uffff\U0001fffe") << "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be"
+            << "vantrelo_pi_2d4_k_ef_b7_90_ef_bf_bf_f0_9f_bf_be";
+        QTest::newRow("umlaut and space stay")
+            << QStringLiteral("K\u00fchl raum") << QStringLiteral("K\u00fchl raum")
+            << "vantrelo_pi_2d4_K_c3_bchl_20raum";
     }
     void levels()
     {
         QFETCH(QString, name);
-        const Topics::Prefixes p;
-        QFETCH(QString, stateTopic);
-        QFETCH(QString, discoveryTopic);
-        QCOMPARE(Topics::outputState(p, name, 2), stateTopic);
-        QCOMPARE(Topics::discoveryConfig(p, name, 2), discoveryTopic);
+        QTEST(Topics::level(name), "level");
+        QTEST(Topics::deviceId({"vt", "ha", "pi-4"}, name), "deviceId");
+    }
+
+    void topicsCarryTheNode()
+    {
+        const Topics::Prefixes p{"plant/a", "ha", "pi-4"};
+        QCOMPARE(QStringList({Topics::bridgeState(p), Topics::availability(p, "x/y"),
+                              Topics::status(p, "x/y"), Topics::outputState(p, "x/y", 3),
+                              Topics::outputCommand(p, "x/y", 3), Topics::commandFilter(p),
+                              Topics::hubStatus(p), Topics::discoveryConfig(p, "x/y")}),
+                 QStringList({"plant/a/pi-4/bridge/state", "plant/a/pi-4/x_2fy/availability",
+                              "plant/a/pi-4/x_2fy/status", "plant/a/pi-4/x_2fy/output/3",
+                              "plant/a/pi-4/x_2fy/output/3/set", "plant/a/pi-4/+/output/+/+",
+                              "ha/status", "ha/device/vantrelo_pi_2d4_x_2fy/config"}));
+        QCOMPARE(Topics::retainedTopics(p, "x/y").mid(0, 4),
+                 QStringList({"ha/device/vantrelo_pi_2d4_x_2fy/config",
+                              "plant/a/pi-4/x_2fy/availability", "plant/a/pi-4/x_2fy/status",
+                              "plant/a/pi-4/x_2fy/output/1"}));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<int>("kind"); // 0 prefix, 1 node, 2 client id
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("prefix with levels") << 0 << "plant/a/vantrelo" << false;
+        QTest::newRow("prefix +") << 0 << "a+b" << true;
+        QTest::newRow("prefix #") << 0 << "a/#" << true;
+        QTest::newRow("prefix $") << 0 << "$SYS" << true;
+        QTest::newRow("prefix trailing /") << 0 << "vantrelo/" << true;
+        QTest::newRow("prefix empty level") << 0 << "a//b" << true;
+        QTest::newRow("prefix empty") << 0 << "" << true;
+        QTest::newRow("prefix tab") << 0 << "a\tb" << true;
+        QTest::newRow("node") << 1 << "pi-4" << false;
+        QTest::newRow("node /") << 1 << "pi/4" << true;
+        QTest::newRow("node +") << 1 << "pi+" << true;
+        QTest::newRow("client id") << 2 << "vantrelo-mqtt-op@pi" << false;
+        QTest::newRow("client id, 65535 bytes") << 2 << QString(65535, u'x') << false;
+        QTest::newRow("client id, 70000") << 2 << QString(70000, u'x') << true;
+        QTest::newRow("client id, tab") << 2 << "a\tb" << true;
+        QTest::newRow("client id, empty") << 2 << "" << true;
+    }
+    void refusals()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        const QString refusal = kind == 0   ? Topics::prefixRefusal(text)
+                                : kind == 1 ? Topics::nodeRefusal(text)
+                                            : Topics::clientIdRefusal(text);
+        QTEST(!refusal.isEmpty(), "refused");
     }
 
     void commands_data()
@@ -45,7 +106,7 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("output"); // 0: refused
         QTest::addColumn<int>("kind");
-        const QString set = QStringLiteral("plant/a/vantrelo/pump/output/%1/set");
+        const QString set = QStringLiteral("plant/a/vantrelo/pi/x_5fy/output/%1/set");
         QTest::newRow("ON") << set.arg(1) << QByteArray("ON") << 1 << int(Topics::Command::On);
         QTest::newRow("OFF") << set.arg(4) << QByteArray("OFF") << 4 << int(Topics::Command::Off);
         QTest::newRow("TOGGLE") << set.arg(2) << QByteArray("TOGGLE") << 2
@@ -54,7 +115,7 @@ private slots:
         QTest::newRow("another word") << set.arg(1) << QByteArray("TRUE") << 0 << 0;
         QTest::newRow("empty") << set.arg(1) << QByteArray() << 0 << 0;
         QTest::newRow("trailing newline") << set.arg(1) << QByteArray("ON\n") << 0 << 0;
-        QTest::newRow("long") << set.arg(1) << QByteArray(100000, 'O') << 0 << 0;
+        QTest::newRow("257 bytes") << set.arg(1) << QByteArray(257, 'O') << 0 << 0;
         QTest::newRow("binary") << set.arg(1) << QByteArray("O\0N", 3) << 0 << 0;
         QTest::newRow("output 0") << set.arg(0) << QByteArray("ON") << 0 << 0;
         QTest::newRow("output 5") << set.arg(5) << QByteArray("ON") << 0 << 0;
@@ -62,50 +123,68 @@ private slots:
         QTest::newRow("output 10") << set.arg(10) << QByteArray("ON") << 0 << 0;
         QTest::newRow("output +1") << set.arg("+1") << QByteArray("ON") << 0 << 0;
         QTest::newRow("state topic")
-            << "plant/a/vantrelo/pump/output/1" << QByteArray("ON") << 0 << 0;
-        QTest::newRow("another prefix")
-            << "vantrelo/pump/output/1/set" << QByteArray("ON") << 0 << 0;
+            << "plant/a/vantrelo/pi/x_5fy/output/1" << QByteArray("ON") << 0 << 0;
+        QTest::newRow("another node")
+            << "plant/a/vantrelo/nas/x_5fy/output/1/set" << QByteArray("ON") << 0 << 0;
+        QTest::newRow("no node") << "plant/a/vantrelo/x_5fy/output/1/set" << QByteArray("ON") << 0
+                                 << 0;
         QTest::newRow("extra level")
-            << "plant/a/vantrelo/pump/x/output/1/set" << QByteArray("ON") << 0 << 0;
+            << "plant/a/vantrelo/pi/x_5fy/x/output/1/set" << QByteArray("ON") << 0 << 0;
     }
     void commands()
     {
         QFETCH(QString, topic);
         QFETCH(QByteArray, payload);
         QFETCH(int, output);
-        QFETCH(int, kind);
-        const Topics::Prefixes p{QStringLiteral("plant/a/vantrelo"), QStringLiteral("ha")};
+        const Topics::Prefixes p{"plant/a/vantrelo", "ha", "pi"};
         const auto parsed = Topics::parseCommand(p, topic, payload);
         if (output == 0) {
-            QVERIFY(std::holds_alternative<QString>(parsed));
-            QVERIFY(!std::get<QString>(parsed).isEmpty());
+            QVERIFY(std::holds_alternative<Topics::Refusal>(parsed));
+            QVERIFY(!std::get<Topics::Refusal>(parsed).kind.isEmpty());
             return;
         }
-        if (const QString *refusal = std::get_if<QString>(&parsed))
-            QFAIL(qPrintable(*refusal));
+        if (const auto *refusal = std::get_if<Topics::Refusal>(&parsed))
+            QFAIL(qPrintable(refusal->kind));
         const auto &command = std::get<Topics::Command>(parsed);
-        QCOMPARE(command.copyLevel, QString("pump"));
+        QCOMPARE(command.copyLevel, QString("x_5fy"));
         QCOMPARE(command.output, output);
-        QCOMPARE(int(command.kind), kind);
+        QTEST(int(command.kind), "kind");
     }
 
     void discoveryDocument()
     {
         // The whole document as the hub reads it: a field lost or changed shows.
-        const Topics::Prefixes p{QStringLiteral("vt"), QStringLiteral("ha")};
+        const Topics::Prefixes p{"vt", "ha", "pi"};
+        const auto component = [](int n, const char *name) {
+            return QString("\"output%1\": {\"platform\": \"switch\", \"name\": \"%2\", "
+                           "\"unique_id\": \"vantrelo_pi_board_2e1_%1\", "
+                           "\"command_topic\": \"vt/pi/board.1/output/%1/set\", "
+                           "\"state_topic\": \"vt/pi/board.1/output/%1\", \"payload_on\": \"ON\", "
+                           "\"payload_off\": \"OFF\", \"qos\": 1}")
+                .arg(n)
+                .arg(name);
+        };
         QJsonParseError error{};
-        const QJsonObject expected = QJsonDocument::fromJson(R"({
-                "name": "Fan", "unique_id": "vantrelo_board_2e1_2",
-                "command_topic": "vt/board.1/output/2/set", "state_topic": "vt/board.1/output/2",
-                "payload_on": "ON", "payload_off": "OFF", "qos": 1,
-                "availability": [{"topic": "vt/bridge/state"}, {"topic": "vt/board.1/availability"}],
-                "availability_mode": "all",
-                "device": {"identifiers": ["vantrelo_board_2e1"], "name": "board.1",
-                           "model": "Vantrelo output controller", "sw_version": "1.2.3"}})",
-                                                             &error)
-                                         .object();
+        // "\/" in place of "/": moc takes "//" in a raw string for a comment.
+        QJsonObject expected = QJsonDocument::fromJson(R"({
+                "device": {"identifiers": ["vantrelo_pi_board_2e1"], "name": "board.1",
+                           "model": "Vantrelo output controller", "sw_version": "1.2.3"},
+                "origin": {"name": "vantrelo-mqtt", "sw_version": "1.2.3",
+                           "support_url": "https:\/\/vantrelo.example\/"},
+                "availability": [{"topic": "vt/pi/bridge/state"},
+                                 {"topic": "vt/pi/board.1/availability"}],
+                "availability_mode": "all", "qos": 1})",
+                                                       &error)
+                                   .object();
         QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(Topics::discoveryDocument(p, "board.1", "Fan", 2, "1.2.3"), expected);
+        const QString components = QStringList{component(1, "Pump"), component(2, "Output 2"),
+                                               component(3, "Output 3"), component(4, "a,b")}
+                                       .join(u',');
+        expected.insert("components",
+                        QJsonDocument::fromJson("{" + components.toUtf8() + "}", &error).object());
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(Topics::discoveryDocument(p, "board.1", {"Pump", "", QString(), "a,b"}, "1.2.3"),
+                 expected);
     }
 };
 

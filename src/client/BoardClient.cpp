@@ -6,9 +6,8 @@
 #include "BoardProxy.h"
 #include "common/BoardBus.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingReply>
 
 namespace {
 
@@ -46,16 +45,37 @@ private:
 
 BoardClient::BoardClient(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(bus) {}
 
-QStringList BoardClient::runningCopies() const
+void BoardClient::setCallTimeout(int milliseconds)
+{
+    m_timeout = milliseconds;
+    for (BoardProxy *proxy : std::as_const(m_proxies))
+        proxy->setTimeout(milliseconds);
+}
+
+QStringList BoardClient::runningCopies(const QStringList &busNames)
 {
     QStringList copies;
-    if (!m_bus.interface())
-        return copies;
-    for (const QString &name : m_bus.interface()->registeredServiceNames().value())
+    for (const QString &name : busNames)
         if (name.startsWith(prefix))
             copies << name;
     copies.sort();
     return copies;
+}
+
+QDBusPendingCall BoardClient::requestNames() const
+{
+    return m_bus.asyncCall(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                          QStringLiteral("/org/freedesktop/DBus"),
+                                                          QStringLiteral("org.freedesktop.DBus"),
+                                                          QStringLiteral("ListNames")),
+                           m_timeout);
+}
+
+QStringList BoardClient::runningCopies() const
+{
+    QDBusPendingReply<QStringList> reply = requestNames();
+    reply.waitForFinished();
+    return runningCopies(reply.isValid() ? reply.value() : QStringList());
 }
 
 BoardClient::Copy BoardClient::fromProperties(const QString &service, const QVariantMap &p)
@@ -73,13 +93,19 @@ BoardClient::Copy BoardClient::fromProperties(const QString &service, const QVar
     return copy;
 }
 
-std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) const
+QDBusPendingCall BoardClient::requestProperties(const QString &service) const
 {
     QDBusMessage get = QDBusMessage::createMethodCall(
         service, objectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("GetAll"));
     get << interfaceName;
-    const QDBusReply<QVariantMap> reply = m_bus.call(get);
+    return m_bus.asyncCall(get, m_timeout);
+}
+
+std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) const
+{
+    QDBusPendingReply<QVariantMap> reply = requestProperties(service);
+    reply.waitForFinished();
     if (!reply.isValid())
         return std::nullopt;
     return fromProperties(service, reply.value());
@@ -88,8 +114,10 @@ std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) c
 BoardProxy &BoardClient::proxy(const QString &service)
 {
     BoardProxy *&proxy = m_proxies[service];
-    if (!proxy)
+    if (!proxy) {
         proxy = new BoardProxy(service, objectPath, m_bus, this);
+        proxy->setTimeout(m_timeout);
+    }
     return *proxy;
 }
 

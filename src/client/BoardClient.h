@@ -38,6 +38,10 @@ public:
     explicit BoardClient(QDBusConnection bus, QObject *parent = nullptr);
 
     QDBusConnection bus() const { return m_bus; }
+    // How long every call waits for its reply (the bus's default, 25 s, until set).
+    void setCallTimeout(int milliseconds);
+    int callTimeout() const { return m_timeout; }
+
     // The bus names of the copies running now, sorted.
     QStringList runningCopies() const;
     // All of a copy's properties, or nothing when it does not answer.
@@ -50,6 +54,11 @@ public:
     // The same without waiting, for a program that must go on serving others meanwhile.
     QDBusPendingCall requestSetOutput(const QString &service, uint output, bool on);
     QDBusPendingCall requestToggleOutput(const QString &service, uint output);
+    // The bus's names (ListNames) and a copy's properties (GetAll), without waiting; the
+    // replies go through runningCopies(reply) and fromProperties().
+    QDBusPendingCall requestNames() const;
+    QDBusPendingCall requestProperties(const QString &service) const;
+    static QStringList runningCopies(const QStringList &busNames);
 
     // Delivers the copy's signals as outputReported and propertiesChanged, from now on and
     // whenever a process takes the copy's name again. Following a copy twice changes nothing.
@@ -72,6 +81,7 @@ private:
     BoardProxy &proxy(const QString &service);
 
     QDBusConnection m_bus;
+    int m_timeout = -1;                     // the bus's default
     QHash<QString, BoardProxy *> m_proxies; // children of this object
     QSet<QString> m_followed;
 };

@@ -4,20 +4,27 @@
 #include "Bridge.h"
 
 #include "MqttClient.h"
+#include "common/Messages.h"
 
 #include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QJsonDocument>
-
-#include <cstdio>
 
 namespace {
 
-void say(const QString &line)
-{
-    std::fprintf(stderr, "vantrelo-mqtt: %s\n", qPrintable(line));
-}
+using Messages::say;
 
 const QString bridgeLevel = QStringLiteral("bridge");
+
+// A topic as a message may show it: no control characters, at most 200 characters.
+QString shown(const QString &topic)
+{
+    QString text = topic.left(200);
+    for (QChar &c : text)
+        if (c.category() == QChar::Other_Control)
+            c = u'?';
+    return topic.size() > 200 ? text + u"..." : text;
+}
 
 } // namespace
 
@@ -30,39 +37,83 @@ Bridge::Bridge(BoardClient *client, MqttClient *broker, Options options, QObject
     connect(m_client, &BoardClient::propertiesChanged, this, &Bridge::onPropertiesChanged);
     connect(m_broker, &MqttClient::connected, this, &Bridge::onBrokerConnected);
     connect(m_broker, &MqttClient::messageReceived, this, &Bridge::onMessage);
+    m_summary.setSingleShot(true);
+    m_summary.setInterval(m_options.summaryEvery);
+    connect(&m_summary, &QTimer::timeout, this, &Bridge::summarizeRefusals);
 }
 
 void Bridge::start()
 {
     m_client->watchCopies();
-    for (const QString &service : m_client->runningCopies())
-        addCopy(service);
+    auto *watcher = new QDBusPendingCallWatcher(m_client->requestNames(), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *w;
+        if (reply.isError())
+            say(Messages::Warning, u"cannot list the copies: " + reply.error().message());
+        for (const QString &service : BoardClient::runningCopies(reply.value()))
+            if (!m_asking.contains(service) && !m_copies.value(service).running)
+                addCopy(service);
+    });
 }
 
+// A copy whose name was taken, now or at the start: asked for its description anew.
 void Bridge::addCopy(const QString &service)
 {
-    // Follow first, so that nothing reported after the description is missed.
+    // Followed first, so that nothing reported after the description is missed.
     m_client->follow(service);
-    const std::optional<BoardClient::Copy> board = m_client->describe(service);
-    if (!board) {
-        say(service + u" does not answer; not bridged");
+    Asking &asking = m_asking[service];
+    asking = {++m_generation, m_options.firstRetry};
+    describe(service, asking.generation);
+}
+
+void Bridge::describe(const QString &service, int generation)
+{
+    auto *watcher = new QDBusPendingCallWatcher(m_client->requestProperties(service), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, service, generation](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                const auto it = m_asking.find(service);
+                if (it == m_asking.end() || it->generation != generation)
+                    return; // it quit, or was asked anew meanwhile
+                const QDBusPendingReply<QVariantMap> reply = *w;
+                if (!reply.isError()) {
+                    m_asking.erase(it);
+                    onDescribed(service, BoardClient::fromProperties(service, reply.value()));
+                    return;
+                }
+                say(Messages::Warning,
+                    QStringLiteral("%1 does not answer (%2); asking again in %3 s")
+                        .arg(service, reply.error().message())
+                        .arg(double(it->backoff.count()) / 1000));
+                QTimer::singleShot(it->backoff, this, [this, service, generation] {
+                    if (m_asking.value(service).generation == generation)
+                        describe(service, generation);
+                });
+                it->backoff = std::min(it->backoff * 2, m_options.lastRetry);
+            });
+}
+
+void Bridge::onDescribed(const QString &service, const BoardClient::Copy &board)
+{
+    if (!m_options.boards.isEmpty() && !m_options.boards.contains(board.name))
         return;
-    }
-    if (!m_options.boards.isEmpty() && !m_options.boards.contains(board->name))
-        return;
-    if (Topics::level(board->name) == bridgeLevel) {
-        say(QStringLiteral("a copy named \"bridge\" is not bridged: its topics would be the "
+    if (Topics::level(board.name) == bridgeLevel) {
+        say(Messages::Warning,
+            QStringLiteral("a copy named \"bridge\" is not bridged: its topics would be the "
                            "bridge's own"));
         return;
     }
     Copy &copy = m_copies[service];
-    copy.board = *board;
+    copy.board = board;
     copy.running = true;
+    say(Messages::Info, u"bridging " + board.name);
     publishAll(copy);
 }
 
 void Bridge::onCopyQuit(const QString &service)
 {
+    m_asking.remove(service);
     const auto it = m_copies.find(service);
     if (it == m_copies.end())
         return;
@@ -126,26 +177,51 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool ret
         return;
     }
     const auto parsed = Topics::parseCommand(m_options.prefixes, topic, payload);
-    if (const QString *refusal = std::get_if<QString>(&parsed)) {
-        say(u"ignored " + topic + u": " + *refusal);
-        return;
-    }
+    if (const auto *refusal = std::get_if<Topics::Refusal>(&parsed))
+        return refuse(topic, *refusal);
     // A retained command is an old one replayed by the broker, not an operator's wish now.
-    if (retained) {
-        say(u"ignored " + topic + u": a retained command");
-        return;
-    }
+    if (retained)
+        return refuse(topic, {QStringLiteral("a retained command"), {}});
     const Topics::Command &command = std::get<Topics::Command>(parsed);
     for (const Copy &copy : std::as_const(m_copies)) {
-        if (Topics::level(copy.board.name) == command.copyLevel) {
-            if (copy.running)
-                runCommand(copy, command);
-            else
-                say(u"ignored " + topic + u": " + copy.board.name + u" is not running");
-            return;
-        }
+        if (Topics::level(copy.board.name) != command.copyLevel)
+            continue;
+        if (copy.running)
+            runCommand(copy, command);
+        else
+            refuse(topic, {QStringLiteral("a copy that is not running"), copy.board.name});
+        return;
     }
-    say(u"ignored " + topic + u": no such copy is bridged");
+    refuse(topic, {QStringLiteral("no such copy is bridged"), command.copyLevel});
+}
+
+void Bridge::refuse(const QString &topic, const Topics::Refusal &refusal)
+{
+    if (!m_refusalsTold.contains(refusal.kind)) {
+        m_refusalsTold.insert(refusal.kind);
+        say(Messages::Warning,
+            u"ignored " + shown(topic) + u": " + refusal.kind +
+                (refusal.detail.isEmpty() ? QString() : u" (" + shown(refusal.detail) + u')'));
+        return;
+    }
+    ++m_refusalsSince[refusal.kind];
+    if (!m_summary.isActive())
+        m_summary.start();
+}
+
+void Bridge::summarizeRefusals()
+{
+    int total = 0;
+    QStringList kinds;
+    for (auto it = m_refusalsSince.cbegin(); it != m_refusalsSince.cend(); ++it) {
+        total += it.value();
+        kinds << QString::number(it.value()) + u' ' + it.key();
+    }
+    m_refusalsSince.clear();
+    kinds.sort();
+    say(Messages::Warning, QStringLiteral("ignored %1 more command messages since: %2")
+                               .arg(total)
+                               .arg(kinds.join(u", ")));
 }
 
 void Bridge::runCommand(const Copy &copy, const Topics::Command &command)
@@ -160,8 +236,8 @@ void Bridge::runCommand(const Copy &copy, const Topics::Command &command)
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [name = copy.board.name, output](QDBusPendingCallWatcher *w) {
                 if (w->isError())
-                    say(u"output " + QString::number(output) + u" of " + name + u": " +
-                        w->error().message());
+                    say(Messages::Warning, u"output " + QString::number(output) + u" of " + name +
+                                               u": " + w->error().message());
                 w->deleteLater();
             });
 }
@@ -177,13 +253,10 @@ void Bridge::publishAll(const Copy &copy)
 
 void Bridge::publishDiscovery(const Copy &copy)
 {
-    for (int output = 1; output <= Topics::outputCount; ++output) {
-        const QJsonObject doc = Topics::discoveryDocument(m_options.prefixes, copy.board.name,
-                                                          copy.board.outputNames.value(output - 1),
-                                                          output, m_options.version);
-        m_broker->publish(Topics::discoveryConfig(m_options.prefixes, copy.board.name, output),
-                          QJsonDocument(doc).toJson(QJsonDocument::Compact), true);
-    }
+    const QJsonObject doc = Topics::discoveryDocument(m_options.prefixes, copy.board.name,
+                                                      copy.board.outputNames, m_options.version);
+    m_broker->publish(Topics::discoveryConfig(m_options.prefixes, copy.board.name),
+                      QJsonDocument(doc).toJson(QJsonDocument::Compact), true);
 }
 
 void Bridge::publishAvailability(const Copy &copy)

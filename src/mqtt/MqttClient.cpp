@@ -5,9 +5,13 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -29,16 +33,65 @@ QString errorText(int rc)
     return QString::fromLocal8Bit(mosquitto_strerror(rc));
 }
 
+// A key with a pass phrase is refused rather than asked for on a terminal nobody watches.
+int noPassPhrase(char *, int, int, void *)
+{
+    return 0;
+}
+
+// The TLS files as the library loads them when it connects, with the same OpenSSL calls, so
+// that a file it would refuse then is refused at the start, with OpenSSL's reason.
+QString tlsRefusal(const MqttClient::Options &o)
+{
+    const QStringList files = {o.caFile, o.certFile, o.keyFile};
+    for (const QString &file : files) {
+        QFile f(file);
+        if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
+            return file + u": " + f.errorString();
+    }
+    if (!o.caPath.isEmpty() && !QFileInfo(o.caPath).isDir())
+        return o.caPath + u": not a folder";
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
+                                                                SSL_CTX_free);
+    SSL_CTX_set_default_passwd_cb(ctx.get(), noPassPhrase);
+    ERR_clear_error();
+    const auto refused = [](const QString &what) -> QString {
+        char reason[256] = {};
+        ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+        ERR_clear_error();
+        return what + u": " + QString::fromLocal8Bit(reason);
+    };
+    const QByteArray caFile = QFile::encodeName(o.caFile);
+    const QByteArray caPath = QFile::encodeName(o.caPath);
+    if ((!o.caFile.isEmpty() || !o.caPath.isEmpty()) &&
+        SSL_CTX_load_verify_locations(ctx.get(), o.caFile.isEmpty() ? nullptr : caFile.constData(),
+                                      o.caPath.isEmpty() ? nullptr : caPath.constData()) != 1)
+        return refused(o.caFile.isEmpty() ? o.caPath : o.caFile);
+    if (!o.certFile.isEmpty() &&
+        SSL_CTX_use_certificate_chain_file(ctx.get(), QFile::encodeName(o.certFile)) != 1)
+        return refused(o.certFile);
+    if (!o.keyFile.isEmpty() &&
+        SSL_CTX_use_PrivateKey_file(ctx.get(), QFile::encodeName(o.keyFile), SSL_FILETYPE_PEM) != 1)
+        return refused(o.keyFile);
+    if (!o.certFile.isEmpty() && SSL_CTX_check_private_key(ctx.get()) != 1)
+        return refused(o.keyFile + u" and " + o.certFile);
+    return {};
+}
+
 } // namespace
 
 MqttClient::MqttClient(Options options, QObject *parent)
     : QObject(parent), m_options(std::move(options)), m_backoff(m_options.firstRetry)
 {
     static Library library;
+    m_worker.setMaxThreadCount(1);
     const QByteArray id = m_options.clientId.toUtf8();
     // A clean session: commands sent while the bridge was away are not replayed to relays.
     m_mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);
+    if (!m_mosq)
+        return; // prepare() says so
     mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
+    mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
     mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
     mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
     // Commands and states are a few bytes each: sent at once, not held back by Nagle's
@@ -48,19 +101,24 @@ MqttClient::MqttClient(Options options, QObject *parent)
     connect(&m_misc, &QTimer::timeout, this, [this] { afterLoop(mosquitto_loop_misc(m_mosq)); });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MqttClient::attempt);
+    m_stable.setSingleShot(true);
+    m_stable.setInterval(m_options.stableAfter);
+    connect(&m_stable, &QTimer::timeout, this, [this] { m_backoff = m_options.firstRetry; });
 }
 
 MqttClient::~MqttClient()
 {
+    m_worker.waitForDone(); // an attempt under way ends before the client goes
     m_readNotifier.reset();
     m_writeNotifier.reset();
-    mosquitto_destroy(m_mosq);
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
 }
 
 QString MqttClient::prepare()
 {
     if (!m_mosq)
-        return QStringLiteral("the MQTT library could not make a client");
+        return u"the MQTT library could not make a client: " + errorText(MOSQ_ERR_ERRNO);
     if (!m_options.username.isEmpty()) {
         const QByteArray user = m_options.username.toUtf8();
         const QByteArray password = m_options.password.toUtf8();
@@ -70,14 +128,26 @@ QString MqttClient::prepare()
             rc != MOSQ_ERR_SUCCESS)
             return u"user name: " + errorText(rc);
     }
-    if (!m_options.caFile.isEmpty()) {
-        if (QFile ca(m_options.caFile); !ca.open(QIODevice::ReadOnly))
-            return u"CA file " + m_options.caFile + u": " + ca.errorString();
-        const QByteArray ca = QFile::encodeName(m_options.caFile);
-        if (const int rc =
-                mosquitto_tls_set(m_mosq, ca.constData(), nullptr, nullptr, nullptr, nullptr);
-            rc != MOSQ_ERR_SUCCESS)
-            return u"CA file " + m_options.caFile + u": " + errorText(rc);
+    if (m_options.usesTls()) {
+        if (const QString refusal = tlsRefusal(m_options); !refusal.isEmpty())
+            return refusal;
+        const auto name = [](const QString &file) {
+            return file.isEmpty() ? QByteArray() : QFile::encodeName(file);
+        };
+        const QByteArray ca = name(m_options.caFile), path = name(m_options.caPath),
+                         cert = name(m_options.certFile), key = name(m_options.keyFile),
+                         version = m_options.tlsVersion.toLatin1();
+        const auto orNull = [](const QByteArray &b) {
+            return b.isEmpty() ? nullptr : b.constData();
+        };
+        int rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, m_options.useOsCerts);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_tls_set(m_mosq, orNull(ca), orNull(path), orNull(cert), orNull(key),
+                                   noPassPhrase);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_tls_opts_set(m_mosq, 1, orNull(version), nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return u"TLS: " + errorText(rc);
     }
     if (!m_options.willTopic.isEmpty()) {
         const QByteArray topic = m_options.willTopic.toUtf8();
@@ -95,19 +165,26 @@ void MqttClient::start()
     attempt();
 }
 
+// The library resolves the host and starts the connection on the worker; nothing else touches
+// it until attempted() runs on this thread.
 void MqttClient::attempt()
 {
     m_lastError.clear();
     m_refusal.clear();
-    int rc;
-    if (!m_everAttempted) {
-        m_everAttempted = true;
-        const QByteArray host = m_options.host.toUtf8();
-        rc = mosquitto_connect_async(m_mosq, host.constData(), m_options.port,
-                                     m_options.keepAliveSeconds);
-    } else {
-        rc = mosquitto_reconnect_async(m_mosq);
-    }
+    m_attempting = true;
+    const bool first = !std::exchange(m_everAttempted, true);
+    m_worker.start([this, first, host = m_options.host.toUtf8()] {
+        const int rc = first ? mosquitto_connect_async(m_mosq, host.constData(), m_options.port,
+                                                       m_options.keepAliveSeconds)
+                             : mosquitto_reconnect_async(m_mosq);
+        QMetaObject::invokeMethod(
+            this, [this, rc] { attempted(rc); }, Qt::QueuedConnection);
+    });
+}
+
+void MqttClient::attempted(int rc)
+{
+    m_attempting = false;
     if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(m_mosq) < 0) {
         drop(m_lastError.isEmpty() ? errorText(rc) : m_lastError);
         return;
@@ -162,12 +239,18 @@ void MqttClient::drop(QString reason) // a copy: it may be m_refusal, cleared he
         m_writeNotifier.release()->deleteLater();
     }
     m_misc.stop();
+    m_stable.stop();
     // No DISCONNECT: a broker that still holds the connection publishes the will. The next
     // attempt closes the socket.
     m_connected = false;
+    m_unacknowledged.clear();
     m_refusal.clear();
-    emit connectionFailed(reason, m_backoff);
-    m_retry.start(m_backoff);
+    // Bridges that throw each other off, or many that lost one broker, do not come back in step.
+    const double spread =
+        1.0 + m_options.jitter * (2.0 * QRandomGenerator::global()->generateDouble() - 1.0);
+    const auto wait = std::chrono::milliseconds(qRound64(double(m_backoff.count()) * spread));
+    emit connectionFailed(reason, wait);
+    m_retry.start(wait);
     m_backoff = std::min(m_backoff * 2, m_options.lastRetry);
 }
 
@@ -176,8 +259,10 @@ void MqttClient::publish(const QString &topic, const QByteArray &payload, bool r
     if (!m_connected)
         return;
     const QByteArray t = topic.toUtf8();
-    mosquitto_publish(m_mosq, nullptr, t.constData(), int(payload.size()), payload.constData(), 1,
-                      retain);
+    int mid = 0;
+    if (mosquitto_publish(m_mosq, &mid, t.constData(), int(payload.size()), payload.constData(), 1,
+                          retain) == MOSQ_ERR_SUCCESS)
+        m_unacknowledged.insert(mid);
     updateWriteNotifier();
 }
 
@@ -190,25 +275,30 @@ void MqttClient::subscribe(const QString &filter)
     updateWriteNotifier();
 }
 
-void MqttClient::finish(std::chrono::milliseconds wait)
+bool MqttClient::finish(std::chrono::milliseconds wait)
 {
+    m_worker.waitForDone();
+    m_retry.stop();
+    m_stable.stop();
+    m_misc.stop();
+    m_readNotifier.reset();
+    m_writeNotifier.reset();
     if (!m_connected)
-        return;
+        return false;
     QElapsedTimer timer;
     timer.start();
-    // Queued publications go out first; the broker then drops the will.
-    while (mosquitto_want_write(m_mosq) && timer.elapsed() < wait.count())
-        if (mosquitto_loop(m_mosq, 10, 1) != MOSQ_ERR_SUCCESS)
-            break;
+    // What is queued goes out, and the broker acknowledges it (the loop's read runs the
+    // publish callback); then goodbye, and the broker drops the will.
+    while (!m_unacknowledged.isEmpty() && timer.elapsed() < wait.count() &&
+           mosquitto_loop(m_mosq, 10, 1) == MOSQ_ERR_SUCCESS && m_refusal.isEmpty()) {
+    }
+    const bool acknowledged = m_unacknowledged.isEmpty();
     mosquitto_disconnect(m_mosq);
     while (mosquitto_want_write(m_mosq) && timer.elapsed() < wait.count())
         if (mosquitto_loop(m_mosq, 10, 1) != MOSQ_ERR_SUCCESS)
             break;
     m_connected = false;
-    m_readNotifier.reset();
-    m_writeNotifier.reset();
-    m_misc.stop();
-    m_retry.stop();
+    return acknowledged;
 }
 
 void MqttClient::onConnect(mosquitto *, void *self, int rc)
@@ -220,8 +310,13 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
         return;
     }
     client->m_connected = true;
-    client->m_backoff = client->m_options.firstRetry;
+    client->m_stable.start(); // the waits start again only once this connection has held
     emit client->connected();
+}
+
+void MqttClient::onPublish(mosquitto *, void *self, int mid)
+{
+    static_cast<MqttClient *>(self)->m_unacknowledged.remove(mid);
 }
 
 void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)

@@ -7,38 +7,100 @@
 
 #include <QJsonArray>
 #include <QStringList>
+#include <QSysInfo>
 
 namespace Topics {
 
-QString level(const QString &copyName)
+namespace {
+
+// Characters a topic must not hold for Home Assistant: controls and non-characters.
+bool refusedInTopic(char32_t c)
+{
+    return c <= 0x1f || (c >= 0x7f && c <= 0x9f) || (c >= 0xfdd0 && c <= 0xfdef) ||
+           (c & 0xfffe) == 0xfffe;
+}
+
+} // namespace
+
+QString level(const QString &name)
 {
     QString escaped;
-    escaped.reserve(copyName.size());
-    for (const QChar c : copyName) {
-        if (c == u'+')
-            escaped += u"_2b";
-        else if (c == u'#')
-            escaped += u"_23";
-        else if (c == u'/')
-            escaped += u"_2f";
-        else
-            escaped += c;
+    escaped.reserve(name.size());
+    for (const char32_t c : name.toUcs4()) {
+        if (c == u'_' || c == u'+' || c == u'#' || c == u'/' || refusedInTopic(c)) {
+            for (const char byte : QString::fromUcs4(&c, 1).toUtf8())
+                escaped +=
+                    u'_' +
+                    QString::number(static_cast<unsigned char>(byte), 16).rightJustified(2, u'0');
+        } else {
+            escaped += QString::fromUcs4(&c, 1);
+        }
     }
     return escaped;
 }
 
+QString defaultNode()
+{
+    return level(QSysInfo::machineHostName().section(u'.', 0, 0));
+}
+
 namespace {
+
+QString controlRefusal(const QString &text)
+{
+    for (const char32_t c : text.toUcs4())
+        if (refusedInTopic(c))
+            return QStringLiteral("holds a control character");
+    return {};
+}
+
+} // namespace
+
+QString prefixRefusal(const QString &prefix)
+{
+    if (prefix.isEmpty())
+        return QStringLiteral("is empty");
+    if (prefix.contains(u'+') || prefix.contains(u'#'))
+        return QStringLiteral("holds a wildcard (+ or #)");
+    if (prefix.startsWith(u'$'))
+        return QStringLiteral("starts with $, which the broker keeps for itself");
+    if (prefix.endsWith(u'/') || prefix.contains(QStringLiteral("//")))
+        return QStringLiteral("has an empty level");
+    return controlRefusal(prefix);
+}
+
+QString nodeRefusal(const QString &node)
+{
+    if (node.contains(u'/'))
+        return QStringLiteral("holds a /: a node is one topic level");
+    return prefixRefusal(node);
+}
+
+QString clientIdRefusal(const QString &clientId)
+{
+    const qsizetype bytes = clientId.toUtf8().size();
+    if (bytes < 1 || bytes > 65535)
+        return QStringLiteral("has %1 bytes; MQTT takes 1 to 65535").arg(bytes);
+    return controlRefusal(clientId);
+}
+
+namespace {
+
+QString nodeTopic(const Prefixes &p, const QString &rest)
+{
+    return p.prefix + u'/' + p.node + u'/' + rest;
+}
 
 QString copyTopic(const Prefixes &p, const QString &copyName, const QString &rest)
 {
-    return p.prefix + u'/' + level(copyName) + u'/' + rest;
+    return nodeTopic(p, level(copyName) + u'/' + rest);
 }
 
 } // namespace
 
 QString bridgeState(const Prefixes &p)
 {
-    return p.prefix + u"/bridge/state";
+    return nodeTopic(p, QStringLiteral("bridge/state"));
 }
 
 QString availability(const Prefixes &p, const QString &copyName)
@@ -63,7 +125,7 @@ QString outputCommand(const Prefixes &p, const QString &copyName, int output)
 
 QString commandFilter(const Prefixes &p)
 {
-    return p.prefix + u"/+/output/+/set";
+    return nodeTopic(p, QStringLiteral("+/output/+/+"));
 }
 
 QString hubStatus(const Prefixes &p)
@@ -71,50 +133,81 @@ QString hubStatus(const Prefixes &p)
     return p.discovery + u"/status";
 }
 
-QString discoveryConfig(const Prefixes &p, const QString &copyName, int output)
+QString deviceId(const Prefixes &p, const QString &copyName)
 {
-    return p.discovery + u"/switch/vantrelo_" + BoardBus::label(copyName) + u"/output" +
-           QString::number(output) + u"/config";
+    return u"vantrelo_" + BoardBus::label(p.node) + u'_' + BoardBus::label(copyName);
 }
 
-QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName, const QString &outputName,
-                              int output, const QString &version)
+QString discoveryConfig(const Prefixes &p, const QString &copyName)
 {
-    const QString device = u"vantrelo_" + BoardBus::label(copyName);
+    return p.discovery + u"/device/" + deviceId(p, copyName) + u"/config";
+}
+
+QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName,
+                              const QStringList &outputNames, const QString &version)
+{
+    const QString device = deviceId(p, copyName);
+    QJsonObject components;
+    for (int n = 1; n <= outputCount; ++n) {
+        const QString name = outputNames.value(n - 1);
+        components.insert(
+            u"output" + QString::number(n),
+            QJsonObject{
+                {QStringLiteral("platform"), QStringLiteral("switch")},
+                {QStringLiteral("name"), name.isEmpty() ? u"Output " + QString::number(n) : name},
+                {QStringLiteral("unique_id"), QString(device + u'_' + QString::number(n))},
+                {QStringLiteral("command_topic"), outputCommand(p, copyName, n)},
+                {QStringLiteral("state_topic"), outputState(p, copyName, n)},
+                {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+                {QStringLiteral("qos"), 1}});
+    }
     return {
-        {QStringLiteral("name"), outputName},
-        {QStringLiteral("unique_id"), QString(device + u'_' + QString::number(output))},
-        {QStringLiteral("command_topic"), outputCommand(p, copyName, output)},
-        {QStringLiteral("state_topic"), outputState(p, copyName, output)},
-        {QStringLiteral("payload_on"), QStringLiteral("ON")},
-        {QStringLiteral("payload_off"), QStringLiteral("OFF")},
-        {QStringLiteral("qos"), 1},
-        {QStringLiteral("availability"),
-         QJsonArray{QJsonObject{{QStringLiteral("topic"), bridgeState(p)}},
-                    QJsonObject{{QStringLiteral("topic"), availability(p, copyName)}}}},
-        {QStringLiteral("availability_mode"), QStringLiteral("all")},
         {QStringLiteral("device"),
          QJsonObject{{QStringLiteral("identifiers"), QJsonArray{device}},
                      {QStringLiteral("name"), copyName},
                      {QStringLiteral("model"), QStringLiteral("Vantrelo output controller")},
                      {QStringLiteral("sw_version"), version}}},
+        {QStringLiteral("origin"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("vantrelo-mqtt")},
+                     {QStringLiteral("sw_version"), version},
+                     {QStringLiteral("support_url"), QStringLiteral("https://vantrelo.example/")}}},
+        {QStringLiteral("availability"),
+         QJsonArray{QJsonObject{{QStringLiteral("topic"), bridgeState(p)}},
+                    QJsonObject{{QStringLiteral("topic"), availability(p, copyName)}}}},
+        {QStringLiteral("availability_mode"), QStringLiteral("all")},
+        {QStringLiteral("qos"), 1},
+        {QStringLiteral("components"), components},
     };
 }
 
-std::variant<Command, QString> parseCommand(const Prefixes &p, const QString &topic,
+QStringList retainedTopics(const Prefixes &p, const QString &copyName)
+{
+    QStringList topics = {discoveryConfig(p, copyName), availability(p, copyName),
+                          status(p, copyName)};
+    for (int output = 1; output <= outputCount; ++output)
+        topics << outputState(p, copyName, output);
+    return topics;
+}
+
+std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &topic,
                                             const QByteArray &payload)
 {
-    if (!topic.startsWith(p.prefix + u'/'))
-        return QStringLiteral("not a command topic");
-    const QStringList levels = topic.mid(p.prefix.size() + 1).split(u'/');
+    const QString start = nodeTopic(p, {});
+    const QStringList levels =
+        topic.startsWith(start) ? topic.mid(start.size()).split(u'/') : QStringList();
     if (levels.size() != 4 || levels[1] != u"output" || levels[3] != u"set")
-        return QStringLiteral("not a command topic");
+        return Refusal{QStringLiteral("not a command topic"), topic};
+    if (payload.size() > maxCommandPayload)
+        return Refusal{QStringLiteral("a payload over %1 bytes").arg(maxCommandPayload),
+                       QStringLiteral("%1 bytes").arg(payload.size())};
     Command command;
     command.copyLevel = levels[0];
     // Exactly one digit from 1 to 4: no sign, no leading zero, no spaces.
     const QString &number = levels[2];
     if (number.size() != 1 || number[0] < u'1' || number[0] > QChar(u'0' + outputCount))
-        return QStringLiteral("no output \"%1\": outputs are 1 to %2").arg(number).arg(outputCount);
+        return Refusal{QStringLiteral("no such output: outputs are 1 to %1").arg(outputCount),
+                       u"output \"" + number + u'"'};
     command.output = number[0].unicode() - u'0';
     if (payload == "ON")
         command.kind = Command::On;
@@ -123,7 +216,8 @@ std::variant<Command, QString> parseCommand(const Prefixes &p, const QString &to
     else if (payload == "TOGGLE")
         command.kind = Command::Toggle;
     else
-        return QStringLiteral("payload of %1 bytes is not ON, OFF or TOGGLE").arg(payload.size());
+        return Refusal{QStringLiteral("a payload that is not ON, OFF or TOGGLE"),
+                       QStringLiteral("%1 bytes").arg(payload.size())};
     return command;
 }
 

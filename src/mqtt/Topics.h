@@ -6,36 +6,69 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <variant>
 
 // The bridge's topics, payloads and Home Assistant discovery documents, free of any broker.
+//
+// Every topic of a bridge carries its node (one per machine), so that any number of bridges
+// share one broker without touching each other:
+//   <prefix>/<node>/<copy>/output/<n>        ON or OFF, retained
+//   <prefix>/<node>/<copy>/output/<n>/set    commands
+//   <prefix>/<node>/<copy>/availability      online or offline, retained
+//   <prefix>/<node>/<copy>/status            the status line, retained
+//   <prefix>/<node>/bridge/state             online or offline, retained; the last will
+//   <discovery>/device/vantrelo_<node label>_<copy label>/config   one document a board
 namespace Topics {
 
 inline constexpr int outputCount = 4;
+// A command's payload is a few bytes: anything longer is dropped before it is looked at.
+inline constexpr int maxCommandPayload = 256;
 
 struct Prefixes
 {
     QString prefix = QStringLiteral("vantrelo");
     QString discovery = QStringLiteral("homeassistant");
+    QString node = QStringLiteral("node");
 };
 
-// A copy's name as one topic level: '+', '#' and '/' become "_2b", "_23" and "_2f".
-QString level(const QString &copyName);
+// A name as one topic level, one to one: '_', '+', '#', '/', control characters and the
+// characters Home Assistant refuses in a topic (non-characters) become '_' and two lower-case
+// hex digits for each of their UTF-8 bytes; everything else stays ("board.1" is "board.1",
+// "x+1" is "x_2b1", "x_2b1" is "x_5f2b1").
+QString level(const QString &name);
+// The machine's short host name as a level: the default node.
+QString defaultNode();
 
-QString bridgeState(const Prefixes &p);                           // <prefix>/bridge/state
-QString availability(const Prefixes &p, const QString &copyName); // <prefix>/<copy>/availability
-QString status(const Prefixes &p, const QString &copyName);       // <prefix>/<copy>/status
+// Why a text cannot be a prefix (no '+', '#', a leading '$' or a trailing '/', no control
+// characters), a node (one level: none of those, nor '/'), or an MQTT client id (1 to 65535
+// bytes of UTF-8 without control characters); empty when it can.
+QString prefixRefusal(const QString &prefix);
+QString nodeRefusal(const QString &node);
+QString clientIdRefusal(const QString &clientId);
+
+QString bridgeState(const Prefixes &p);
+QString availability(const Prefixes &p, const QString &copyName);
+QString status(const Prefixes &p, const QString &copyName);
 QString outputState(const Prefixes &p, const QString &copyName, int output);
 QString outputCommand(const Prefixes &p, const QString &copyName, int output); // .../set
-QString commandFilter(const Prefixes &p);                                      // .../+/set
-QString hubStatus(const Prefixes &p);                                          // <discovery>/status
-QString discoveryConfig(const Prefixes &p, const QString &copyName, int output);
+QString commandFilter(const Prefixes &p); // <prefix>/<node>/+/output/+/+
+QString hubStatus(const Prefixes &p);     // <discovery>/status
 
-// The discovery document of one output: a switch named after the output, on the copy's
-// device, available while both the bridge and the copy are.
-QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName, const QString &outputName,
-                              int output, const QString &version);
+// vantrelo_<node label>_<copy label>, the labels as in the copies' bus names: the device's
+// identifier, its discovery topic's object id, and the start of its outputs' unique ids.
+QString deviceId(const Prefixes &p, const QString &copyName);
+QString discoveryConfig(const Prefixes &p, const QString &copyName);
+// The device discovery document of one board: the device, the bridge as its origin, and one
+// switch per output, named after it ("Output n" when unnamed), available while both the bridge
+// and the board are.
+QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName,
+                              const QStringList &outputNames, const QString &version);
+
+// What the bridge keeps on the broker for a board: its discovery document, availability,
+// status and states. Empty retained messages on them remove the board from the hub.
+QStringList retainedTopics(const Prefixes &p, const QString &copyName);
 
 struct Command
 {
@@ -49,8 +82,13 @@ struct Command
     int output = 0;
     Kind kind = On;
 };
+struct Refusal
+{
+    QString kind; // what is wrong, the same words for every message of its kind
+    QString detail;
+};
 // A message on the command filter read as a command, or why it is not one.
-std::variant<Command, QString> parseCommand(const Prefixes &p, const QString &topic,
+std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &topic,
                                             const QByteArray &payload);
 
 } // namespace Topics

@@ -2,26 +2,30 @@
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
 // vantrelo-mqtt: bridges every running copy of Vantrelo on the session bus to an MQTT broker,
-// with Home Assistant discovery. Exit status: 0 stopped by a signal; 1 the session bus is
-// missing or went away; 2 bad options or an unusable password or CA file.
+// with Home Assistant discovery. Exit status: 0 stopped by a signal, or a board forgotten; 1 the
+// session bus is missing or went away, or the broker took no goodbye; 2 bad options or an
+// unusable password, CA, certificate or key file.
 
 #include "Bridge.h"
 #include "MqttClient.h"
 #include "client/BoardClient.h"
 #include "common/CommandLine.h"
+#include "common/Messages.h"
+#include "common/UnixSignals.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QSysInfo>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <variant>
@@ -35,45 +39,65 @@ enum Exit
     Usage = 2,
 };
 
-// The first line of a file only its owner can read, or why it cannot be used.
+// The first line of the file, or why it cannot be the password: the file is opened first and
+// then looked at (never waiting on a FIFO); it must be a regular, non-empty file that neither
+// its group nor others may read or write.
 std::variant<QString, QString> readPassword(const QString &path)
 {
+    using Result = std::variant<QString, QString>;
+    const auto refuse = [&](const QString &why) {
+        return Result(std::in_place_index<1>, u"password file " + path + u": " + why);
+    };
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return refuse(file.errorString());
+    }
     struct stat st
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::variant<QString, QString>(std::in_place_index<1>,
-                                              u"password file " + path + u": " +
-                                                  QString::fromLocal8Bit(std::strerror(errno)));
-    if (st.st_mode & (S_IRGRP | S_IROTH))
-        return std::variant<QString, QString>(
-            std::in_place_index<1>,
-            QStringLiteral("password file %1 can be read by others (mode %2); "
-                           "make it private with chmod 600")
-                .arg(path)
-                .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0')));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::variant<QString, QString>(
-            std::in_place_index<1>, u"password file " + path + u": " + file.errorString());
-    QByteArray line = file.readLine();
+    if (::fstat(fd, &st) != 0)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(st.st_mode))
+        return refuse(QStringLiteral("not a regular file"));
+    if (st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH))
+        return refuse(QStringLiteral("others may read or write it (mode %1); make it private "
+                                     "with chmod 600")
+                          .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0')));
+    QByteArray line = file.readLine(4096);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    return std::variant<QString, QString>(std::in_place_index<0>, QString::fromUtf8(line));
-}
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+    if (line.isEmpty())
+        return refuse(QStringLiteral("holds no password on its first line"));
+    return Result(std::in_place_index<0>, QString::fromUtf8(line));
 }
 
 QString defaultClientId()
 {
     const QString user = qEnvironmentVariable("USER", QString::number(::getuid()));
     return u"vantrelo-mqtt-" + user + u'@' + QSysInfo::machineHostName();
+}
+
+// An address in numbers, IPv4 or IPv6.
+std::optional<std::array<unsigned char, 16>> address(const QString &host, int family)
+{
+    std::array<unsigned char, 16> bytes{};
+    if (::inet_pton(family, host.toLatin1().constData(), bytes.data()) != 1)
+        return std::nullopt;
+    return bytes;
+}
+
+bool isLoopback(const QString &host)
+{
+    static constexpr std::array<unsigned char, 16> ipv6Loopback = {0, 0, 0, 0, 0, 0, 0, 0,
+                                                                   0, 0, 0, 0, 0, 0, 0, 1};
+    const auto v4 = address(host, AF_INET);
+    return host == u"localhost" || (v4 && (*v4)[0] == 127) ||
+           address(host, AF_INET6) == ipv6Loopback;
 }
 
 } // namespace
@@ -87,45 +111,90 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Bridges the running copies of Vantrelo to an MQTT broker, with Home "
-                       "Assistant discovery."));
-    const QCommandLineOption host(QStringLiteral("host"), QStringLiteral("The broker (localhost)."),
-                                  QStringLiteral("HOST"), QStringLiteral("localhost"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("The broker's port (1883, or 8883 with TLS)."),
-                                  QStringLiteral("PORT"));
-    const QCommandLineOption username(QStringLiteral("username"),
-                                      QStringLiteral("The user name at the broker."),
-                                      QStringLiteral("NAME"));
-    const QCommandLineOption passwordFile(
+                       "Assistant discovery. See vantrelo-mqtt(1)."));
+    const auto option = [&](const QString &name, const QString &help, const QString &value = {},
+                            const QString &defaultValue = {}) {
+        QCommandLineOption o(name, help, value, defaultValue);
+        parser.addOption(o);
+        return o;
+    };
+    const auto host = option(QStringLiteral("host"), QStringLiteral("The broker (localhost)."),
+                             QStringLiteral("HOST"), QStringLiteral("localhost"));
+    const auto port = option(QStringLiteral("port"),
+                             QStringLiteral("The broker's port (1883, or 8883 with TLS)."),
+                             QStringLiteral("PORT"));
+    const auto username =
+        option(QStringLiteral("username"), QStringLiteral("The user name at the broker."),
+               QStringLiteral("NAME"));
+    const auto passwordFile = option(
         QStringLiteral("password-file"),
         QStringLiteral("The password: the first line of FILE, which only its owner may read."),
         QStringLiteral("FILE"));
-    const QCommandLineOption caFile(
-        QStringLiteral("cafile"),
-        QStringLiteral("TLS: check the broker's certificate against the CA in FILE."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption prefix(QStringLiteral("prefix"),
-                                    QStringLiteral("The first topic level (vantrelo)."),
-                                    QStringLiteral("PREFIX"), QStringLiteral("vantrelo"));
-    const QCommandLineOption discovery(
-        QStringLiteral("discovery-prefix"),
-        QStringLiteral("Home Assistant's discovery prefix (homeassistant)."),
-        QStringLiteral("PREFIX"), QStringLiteral("homeassistant"));
-    const QCommandLineOption clientId(
-        QStringLiteral("client-id"),
-        QStringLiteral("The MQTT client id (vantrelo-mqtt-USER@HOST)."), QStringLiteral("ID"));
-    const QCommandLineOption board(QStringLiteral("board"),
-                                   QStringLiteral("Bridge only this copy (repeatable)."),
-                                   QStringLiteral("NAME"));
-    parser.addOptions(
-        {host, port, username, passwordFile, caFile, prefix, discovery, clientId, board});
+    const auto caFile = option(QStringLiteral("cafile"),
+                               QStringLiteral("TLS: the CA that signs the broker's certificate."),
+                               QStringLiteral("FILE"));
+    const auto caPath = option(QStringLiteral("capath"),
+                               QStringLiteral("TLS: a folder of CA certificates (c_rehash)."),
+                               QStringLiteral("DIR"));
+    const auto osCerts =
+        option(QStringLiteral("tls-use-os-certs"),
+               QStringLiteral("TLS: trust the system's CAs, for a broker with a public "
+                              "certificate."));
+    const auto cert = option(QStringLiteral("cert"),
+                             QStringLiteral("TLS: this client's certificate (with --key)."),
+                             QStringLiteral("FILE"));
+    const auto key = option(QStringLiteral("key"),
+                            QStringLiteral("TLS: the certificate's private key, unencrypted."),
+                            QStringLiteral("FILE"));
+    const auto tlsVersion =
+        option(QStringLiteral("tls-version"), QStringLiteral("TLS: tlsv1.3 or tlsv1.2."),
+               QStringLiteral("VERSION"));
+    const auto prefix =
+        option(QStringLiteral("prefix"), QStringLiteral("The first topic levels (vantrelo)."),
+               QStringLiteral("PREFIX"), QStringLiteral("vantrelo"));
+    const auto discovery =
+        option(QStringLiteral("discovery-prefix"),
+               QStringLiteral("Home Assistant's discovery prefix (homeassistant)."),
+               QStringLiteral("PREFIX"), QStringLiteral("homeassistant"));
+    const auto node = option(QStringLiteral("node-id"),
+                             QStringLiteral("This bridge's topic level (the short host name)."),
+                             QStringLiteral("ID"), Topics::defaultNode());
+    const auto clientId = option(QStringLiteral("client-id"),
+                                 QStringLiteral("The MQTT client id (vantrelo-mqtt-USER@HOST)."),
+                                 QStringLiteral("ID"), defaultClientId());
+    const auto board =
+        option(QStringLiteral("board"), QStringLiteral("Bridge only this copy (repeatable)."),
+               QStringLiteral("NAME"));
+    const auto forget =
+        option(QStringLiteral("forget"),
+               QStringLiteral("Remove the board NAME from the hub and the broker, and exit."),
+               QStringLiteral("NAME"));
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
         return *status;
 
+    // Every option is checked before anything connects.
     MqttClient::Options mqtt;
     mqtt.host = parser.value(host);
+    if (mqtt.host.isEmpty() || mqtt.host.contains(u'/') ||
+        (mqtt.host.contains(u':') && !address(mqtt.host, AF_INET6)))
+        return fail(Usage, u"no host \"" + mqtt.host +
+                               u"\": give the broker's name or address alone, such as "
+                               u"--host broker.lan --port 8883 --cafile ca.crt");
     mqtt.caFile = parser.value(caFile);
-    mqtt.port = mqtt.caFile.isEmpty() ? 1883 : 8883;
+    mqtt.caPath = parser.value(caPath);
+    mqtt.useOsCerts = parser.isSet(osCerts);
+    mqtt.certFile = parser.value(cert);
+    mqtt.keyFile = parser.value(key);
+    mqtt.tlsVersion = parser.value(tlsVersion);
+    if (mqtt.certFile.isEmpty() != mqtt.keyFile.isEmpty())
+        return fail(Usage, QStringLiteral("--cert and --key go together"));
+    if (!mqtt.usesTls() && (!mqtt.certFile.isEmpty() || !mqtt.tlsVersion.isEmpty()))
+        return fail(Usage, QStringLiteral("--cert and --tls-version need a CA: --cafile, "
+                                          "--capath or --tls-use-os-certs"));
+    if (!mqtt.tlsVersion.isEmpty() && mqtt.tlsVersion != u"tlsv1.2" &&
+        mqtt.tlsVersion != u"tlsv1.3")
+        return fail(Usage, u"no TLS version \"" + mqtt.tlsVersion + u"\": tlsv1.3 or tlsv1.2");
+    mqtt.port = mqtt.usesTls() ? 8883 : 1883;
     if (parser.isSet(port)) {
         bool ok = false;
         mqtt.port = parser.value(port).toInt(&ok);
@@ -141,67 +210,102 @@ int main(int argc, char *argv[])
             return fail(Usage, std::get<1>(password));
         mqtt.password = std::get<0>(password);
     }
-    mqtt.clientId = parser.isSet(clientId) ? parser.value(clientId) : defaultClientId();
+    mqtt.clientId = parser.value(clientId);
+    if (const QString refusal = Topics::clientIdRefusal(mqtt.clientId); !refusal.isEmpty())
+        return fail(Usage, u"no client id \"" + mqtt.clientId.left(40) + u"\": it " + refusal);
     Bridge::Options options;
     options.prefixes.prefix = parser.value(prefix);
     options.prefixes.discovery = parser.value(discovery);
+    options.prefixes.node = parser.value(node);
     options.boards = parser.values(board);
     options.version = QCoreApplication::applicationVersion();
-    for (const QString &p : {options.prefixes.prefix, options.prefixes.discovery})
-        if (p.isEmpty() || p.contains(u'+') || p.contains(u'#'))
-            return fail(Usage, u"no prefix \"" + p + u"\": a topic without + and #");
+    for (const auto &[name, value, refusal] :
+         {std::tuple(u"prefix", options.prefixes.prefix,
+                     Topics::prefixRefusal(options.prefixes.prefix)),
+          std::tuple(u"discovery prefix", options.prefixes.discovery,
+                     Topics::prefixRefusal(options.prefixes.discovery)),
+          std::tuple(u"node id", options.prefixes.node,
+                     Topics::nodeRefusal(options.prefixes.node))})
+        if (!refusal.isEmpty())
+            return fail(Usage,
+                        u"no " + QString::fromUtf16(name) + u" \"" + value + u"\": it " + refusal);
     mqtt.willTopic = Topics::bridgeState(options.prefixes);
     mqtt.willPayload = "offline";
+    const bool forgetting = parser.isSet(forget);
+    if (forgetting)
+        mqtt.willTopic.clear(); // a short visit: the bridge's state is not this one's to tell
 
+    Messages::takeQtMessages();
     MqttClient broker(mqtt);
     if (const QString problem = broker.prepare(); !problem.isEmpty())
         return fail(Usage, problem);
+    if (!mqtt.username.isEmpty() && !mqtt.usesTls() && !isLoopback(mqtt.host))
+        Messages::say(Messages::Warning,
+                      u"the password goes to " + mqtt.host +
+                          u" unencrypted; give the broker's CA (--cafile) to use TLS");
+    QObject::connect(&broker, &MqttClient::connectionFailed, &app,
+                     [&mqtt](const QString &reason, std::chrono::milliseconds retryIn) {
+                         Messages::say(Messages::Warning,
+                                       QStringLiteral("broker %1 port %2: %3 Trying again in %4 s.")
+                                           .arg(mqtt.host)
+                                           .arg(mqtt.port)
+                                           .arg(reason.endsWith(u'.') ? reason : reason + u'.')
+                                           .arg(double(retryIn.count() / 100) / 10));
+                     });
+    QObject::connect(&broker, &MqttClient::connected, &app, [&mqtt] {
+        Messages::say(Messages::Info,
+                      QStringLiteral("connected to %1 port %2").arg(mqtt.host).arg(mqtt.port));
+    });
+
+    int status = Stopped;
+    const UnixSignals unixSignals({SIGTERM, SIGINT});
+    QObject::connect(&unixSignals, &UnixSignals::received, &app, &QCoreApplication::quit);
+    if (forgetting) {
+        // Removes the board as the hub and a newcomer see it, and goes.
+        QTimer giveUp;
+        QObject::connect(&giveUp, &QTimer::timeout, &app, [&] {
+            status = Failed;
+            Messages::say(Messages::Error, QStringLiteral("the broker could not be reached"));
+            QCoreApplication::quit();
+        });
+        giveUp.start(10000);
+        QObject::connect(&broker, &MqttClient::connected, &app, [&] {
+            for (const QString &topic :
+                 Topics::retainedTopics(options.prefixes, parser.value(forget)))
+                broker.publish(topic, {}, true);
+            QCoreApplication::quit();
+        });
+        broker.start();
+        QCoreApplication::exec();
+        if (status == Stopped && !broker.finish(std::chrono::milliseconds(2000)))
+            return fail(Failed, QStringLiteral("the broker did not acknowledge the removal"));
+        return status;
+    }
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return fail(Failed, u"no session bus: " + bus.lastError().message());
     BoardClient client(bus);
+    client.setCallTimeout(2000); // a copy that does not answer holds nothing up for long
     Bridge bridge(&client, &broker, options);
 
     // The session bus going away ends the bridge; the broker then publishes its last will.
-    int status = Stopped;
-    const auto busGone = [&] {
-        std::fprintf(stderr, "vantrelo-mqtt: the session bus went away\n");
-        status = Failed;
-        QCoreApplication::quit();
-    };
     QTimer busCheck; // Qt announces a lost bus connection nowhere else
     QObject::connect(&busCheck, &QTimer::timeout, &app, [&] {
-        if (!bus.isConnected())
-            busGone();
+        if (bus.isConnected())
+            return;
+        Messages::say(Messages::Error, QStringLiteral("the session bus went away"));
+        status = Failed;
+        QCoreApplication::quit();
     });
     busCheck.start(1000);
 
-    // SIGTERM (systemd) and SIGINT end it cleanly: the bridge and its copies offline.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        std::signal(SIGTERM, onSignal);
-        std::signal(SIGINT, onSignal);
-    }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app,
-                     [] { QCoreApplication::quit(); });
-
-    QObject::connect(
-        &broker, &MqttClient::connectionFailed, &app,
-        [&mqtt](const QString &reason, std::chrono::milliseconds retryIn) {
-            std::fprintf(stderr, "vantrelo-mqtt: broker %s port %d: %s Trying again in %lld s.\n",
-                         qPrintable(mqtt.host), mqtt.port,
-                         qPrintable(reason.endsWith(u'.') ? reason : reason + u'.'),
-                         static_cast<long long>(retryIn.count() / 1000));
-        });
     bridge.start();
     broker.start();
-    QObject::connect(&broker, &MqttClient::connected, &app, [&mqtt] {
-        std::fprintf(stderr, "vantrelo-mqtt: connected to %s port %d\n", qPrintable(mqtt.host),
-                     mqtt.port);
-    });
     QCoreApplication::exec();
     bridge.publishGoodbye();
-    broker.finish(std::chrono::milliseconds(2000));
+    if (!broker.finish(std::chrono::milliseconds(2000)))
+        Messages::say(Messages::Warning,
+                      QStringLiteral("the broker did not acknowledge the goodbye in 2 s"));
     return status;
 }
