@@ -113,7 +113,8 @@ struct BenchWindow
 {
     BenchWindow(ControllerLink *link, const QString &folder,
                 MainWindow::ProgramEnd end = MainWindow::endProcess)
-        : settings(link, [folder] { return SettingsLocation::find(folder, "bench", {}); }),
+        : settings(
+              link, [folder] { return SettingsLocation::find(folder, "bench", {}); }, folder),
           window(link, &settings, {QStringLiteral("bench"), MainWindow::askExitQuestion, end})
     {
         window.load();

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (i < size) {
         const uint8_t op = data[i++] % 7;
         const qsizetype before = h.port.written.size();
-        const bool connected = h.link->isConnected();
+        const bool connected = h.service->isConnected(); // false too once a command failed
         switch (op) {
         case 0: {
             const uint32_t output = take(4);

@@ -25,8 +25,12 @@ struct WindowRig
         : port(realPort ? std::move(realPort) : std::make_unique<FakeSerialPort>()),
           fake(dynamic_cast<FakeSerialPort *>(port.get())),
           link(port.get(), LinkTimings{}.scaled(scale)),
-          board(&link, [exeDir = folder.isEmpty() ? dir.path() : folder,
-                        name] { return SettingsLocation::find(exeDir, name, {}); }),
+          board(
+              &link,
+              [exeDir = folder.isEmpty() ? dir.path() : folder, name] {
+                  return SettingsLocation::find(exeDir, name, {});
+              },
+              dir.filePath(QStringLiteral("own"))),
           window(&link, &board,
                  {name, [this](QWidget *) { return ++asked, answer; },
                   [this](int code) { ends << code; },

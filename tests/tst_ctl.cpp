@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <csignal>
+
 namespace {
 
 using Result = TestSupport::Run;
@@ -77,17 +79,27 @@ private slots:
     {
         const qsizetype before = m_two->sim.received().size();
         for (const QStringList &args :
-             {QStringList{"on", "5"}, QStringList{"on", "Nope"}, QStringList{"toggle", "pump"}}) {
+             {QStringList{"on", "5"}, QStringList{"on", "Nope"}, QStringList{"toggle", "pump"},
+              QStringList{"on", "1", ""}}) {
             const Result refused = ctl(QStringList{"-b", "board.2"} + args);
-            QCOMPARE(refused.status, 1);
-            QVERIFY(!refused.err.isEmpty() && refused.out.isEmpty());
+            QCOMPARE(refused.status, 2);
+            QVERIFY(refused.err.contains("has no output") && refused.out.isEmpty());
         }
         QCOMPARE(m_two->sim.received().size(), before); // nothing written
+        QElapsedTimer took;
+        took.start();
         const Result silent = ctl({"-b", "board.2", "--timeout", "300", "on", "1", "Heat"});
+        QVERIFY2(took.elapsed() < 1500, "the wait takes the time-out given");
         QCOMPARE(silent.status, 1);
         QVERIFY2(silent.err.contains("did not confirm output 1 (Pump), 4 (Heat) within 300 ms"),
                  qPrintable(silent.err));
         QTRY_COMPARE(m_two->sim.received().mid(before), (QStringList{"O1H<CR>", "O4H<CR>"}));
+        // A copy that answers no call: the time-out bounds the calls too.
+        QVERIFY(::kill(pid_t(m_two->program.processId()), SIGSTOP) == 0);
+        took.restart();
+        const Result stalled = ctl({"-b", "board.2", "--timeout", "300", "state"});
+        QVERIFY(::kill(pid_t(m_two->program.processId()), SIGCONT) == 0);
+        QVERIFY2(stalled.status == 1 && took.elapsed() < 1500, qPrintable(stalled.err));
         for (const QStringList &args :
              {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},
               QStringList{"--timeout", "soon", "on", "1"},
@@ -95,21 +107,34 @@ private slots:
             QCOMPARE(ctl(args).status, 2);
     }
 
-    // A copy in this process on the fake port, whose relay stays off when switched on.
-    void contraryReportIsNoConfirmation()
+    // A copy in this process on the fake port, without output names, whose relay stays off
+    // when switched on: no confirmation for "on"; for "toggle", the state the board reports
+    // after it, whichever way the copy switched.
+    void contraryReport_data()
     {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("status");
+        QTest::newRow("on") << "on" << 1;
+        QTest::newRow("toggle") << "toggle" << 0;
+    }
+    void contraryReport()
+    {
+        QFETCH(QString, command);
         FakeCopy copy(m_bus.address(), QStringLiteral("stuck"));
         QVERIFY(copy.registration.isEmpty());
         QVERIFY(ctl({"list"}).out.contains("stuck searching COM1\n"));
         QVERIFY(copy.connect());
+        copy.port.receive("O1L\r");
+        QCOMPARE(ctl({"-b", "stuck", "state"}).out.split(u'\n').first(), QString("1 off"));
+        QCOMPARE(ctl({"-b", "stuck", "on", ""}).status, 2); // no output has an empty name
         QProcess ctl;
         ctl.setProcessEnvironment(m_bus.environment());
-        ctl.start(QStringLiteral(VANTRELO_CTL), {"-b", "stuck", "--timeout", "300", "on", "1"});
+        ctl.start(QStringLiteral(VANTRELO_CTL), {"-b", "stuck", "--timeout", "300", command, "1"});
         QTRY_VERIFY(copy.port.written.contains("O1H\r"));
         copy.port.receive("O1L\r");
         QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
-        QCOMPARE(ctl.exitCode(), 1);
-        QVERIFY(ctl.readAllStandardError().contains("did not confirm output 1"));
+        QTEST(ctl.exitCode(), "status");
+        QVERIFY(copy.port.written.count("O1H\r") == 1);
     }
 
     void watch()

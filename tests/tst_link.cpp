@@ -342,13 +342,14 @@ private slots:
         QFETCH(bool, unattended);
         Rig rig(0.05); // retries every 100 ms
         QTRY_COMPARE(rig.port.opened.size(), 1);
+        rig.port.receive("x");
         rig.port.loseDevice(); // while searching: the next attempt opens the port again
         QCOMPARE(rig.link.portFailure().number, ReadFailed);
         QCOMPARE(rig.link.status(), Status::Searching);
         QTRY_COMPARE(rig.port.opened.size(), 2);
         QCOMPARE(rig.link.portFailure().number, 0);
         QVERIFY(rig.answerHandshake());
-        rig.port.receive("O2H\r");
+        rig.port.receive("O2H\rO1"); // a line cut short by the loss: not glued to the next one
         QSignalSpy connectedChanges(&rig.link, &ControllerLink::connectedChanged);
         QSignalSpy lostSpy(&rig.link, &ControllerLink::connectionLost);
         rig.port.written.clear();

@@ -153,17 +153,44 @@ private slots:
         QVERIFY(!rig.link.hasFailed());
     }
 
-    void writeFailureEndsAsAClickDoes()
+    void writeFailure_data()
     {
+        QTest::addColumn<bool>("unattended");
+        QTest::newRow("a window ends") << false;
+        QTest::newRow("a service searches again") << true;
+    }
+    void writeFailure()
+    {
+        QFETCH(bool, unattended);
         Rig rig(m_bus.address());
+        rig.link.setUnattended(unattended);
         QVERIFY(rig.connect());
         QSignalSpy ended(&rig.link, &ControllerLink::fatalEnd);
+        QElapsedTimer clock;
+        clock.start();
         rig.port.failWriteWith = PortErrors::WriteFailed;
-        const QDBusMessage reply = rig.call(QStringLiteral("SetOutput"), {uint(1), true});
-        QCOMPARE(reply.errorName(), error + "WriteFailed");
-        QVERIFY(rig.link.hasFailed());
-        QVERIFY(ended.isEmpty()); // the reply came before the program's end
-        QTRY_COMPARE(ended.size(), 1);
+        QCOMPARE(rig.call("SetOutput", {uint(1), true}).errorName(), error + "WriteFailed");
+        QCOMPARE(rig.link.hasFailed(), !unattended);
+        rig.port.failWriteWith = 0;
+        rig.port.written.clear();
+        // Later calls write nothing: a window is ending (and no call puts its end off), a
+        // service is not connected until its board answers again.
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(rig.call("SetAllOutputs", {true}).errorName(),
+                     error + (unattended ? "NotConnected" : "WriteFailed"));
+            QTest::qWait(40);
+        }
+        QVERIFY(!rig.port.written.contains("7OAH\r")); // a service's search greets meanwhile
+        QCOMPARE(rig.properties().value("Connected").toBool(), false);
+        if (!unattended) { // the end 150 ms after the failure, at this scale
+            QTRY_COMPARE(ended.size(), 1);
+            QVERIFY2(clock.elapsed() < 250, qPrintable(QString::number(clock.elapsed())));
+            return;
+        }
+        rig.port.written.clear();
+        QVERIFY(rig.connect());
+        QCOMPARE(rig.call("SetOutput", {uint(2), true}).type(), QDBusMessage::ReplyMessage);
+        QVERIFY(rig.port.written.contains("7O2H\r") && ended.isEmpty());
     }
 
     void propertiesAndSignals()

@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,7 +45,9 @@ struct Board
 {
     Board()
         : link(&port, LinkTimings{}.scaled(0.05)),
-          settings(&link, [this] { return SettingsLocation::find(dir.path(), "board", {}); })
+          settings(
+              &link, [this] { return SettingsLocation::find(dir.path(), "board", {}); },
+              dir.filePath("own"))
     {
     }
     QString path() const { return dir.filePath("board.ini"); }
@@ -191,14 +194,14 @@ private slots:
         // The first Save keeps a refused file as .bak; a Save after a good load writes none.
         SettingsRecord three;
         three.portNumber = 3;
-        QCOMPARE(b.settings.save(three), QString());
+        QCOMPARE(b.settings.save(three).message, QString());
         const QString backup = b.path() + ".bak";
         QCOMPARE(contents(backup), file.isEmpty() || reason.isEmpty() ? "<missing>" : file);
         QCOMPARE(std::pair(contents(b.path()), b.settings.note()),
                  std::pair(SettingsFile::format(three), "Settings: " + b.path()));
         QCOMPARE(b.link.settings().portNumber, 3); // started on what the file now holds
         QFile::remove(backup);
-        QCOMPARE(b.settings.save(three), QString());
+        QVERIFY(b.settings.save(three).saved);
         QVERIFY(!QFile::exists(backup));
     }
 
@@ -393,18 +396,36 @@ private slots:
         QCOMPARE(parts[3], parts[0]);     // the old bytes stay
     }
 
-    void installedProgramSavesInTheUsersFolder_data()
+    void savedAsAnotherUser_data()
     {
-        QTest::addColumn<bool>("usersFile"); // the file beside the executable is the user's
-        QTest::newRow("administrator's file") << false;
-        QTest::newRow("user's file") << true;
+        // The executable's folder is not the user's. The file beside it is the administrator's
+        // default until Save writes <config>/vantrelo/<name>.ini; a file there that the user may
+        // write is written in place, and a refused one is first kept where the user may write.
+        QTest::addColumn<QByteArray>("file"); // beside the executable
+        QTest::addColumn<int>("mode");        // with the user as its owner; 0: the administrator's
+        QTest::addColumn<QString>("output");  // $B the file beside, $C the user's folder
+        QTest::addColumn<QByteArray>("kept"); // in $C/board.ini.bak
+        const QByteArray good = "7,\"9600\",0,\"\"\r\n" + names, refused = "0,\"9600\",0,\"\"";
+        QTest::newRow("administrator's file")
+            << good << 0 << "loaded $B port 7\nloaded $C/board.ini port 9\n"
+            << QByteArray();
+        QTest::newRow("user's file") << good << 0644 << "loaded $B port 7\nloaded $B port 9\n"
+                                     << QByteArray();
+        QTest::newRow("user's refused file")
+            << refused << 0644
+            << "loaded $B port 1\nwarning Saved. The settings file that was not used is kept as "
+               "$C/board.ini.bak: it could not be kept beside itself as $B.bak (Permission "
+               "denied).\nloaded $B port 9\n"
+            << refused;
+        QTest::newRow("user's file, unreadable: nothing to keep")
+            << good << 0200 << "loaded $B port 1\nloaded $B port 1\n"
+            << QByteArray();
     }
-    void installedProgramSavesInTheUsersFolder()
+    void savedAsAnotherUser()
     {
-        // The executable's folder is not the user's: Save writes <config>/vantrelo/<name>.ini,
-        // and until then the file beside the executable is the administrator's default. A file
-        // there that the user may write is written in place.
-        QFETCH(bool, usersFile);
+        QFETCH(QByteArray, file);
+        QFETCH(int, mode);
+        QFETCH(QByteArray, kept);
         if (::geteuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty())
             QSKIP("needs root and setpriv to run as another user");
         QTemporaryDir exeDir, config;
@@ -413,21 +434,23 @@ private slots:
                                                  QFile::ExeOther);
         QVERIFY(::chown(qPrintable(config.path()), 65534, 65534) == 0);
         const QString beside = exeDir.filePath("board.ini");
-        QVERIFY(TestSupport::writeFile(beside, "7,\"9600\",0,\"\"\r\n" + names));
-        QVERIFY(!usersFile || ::chown(qPrintable(beside), 65534, 65534) == 0);
+        QVERIFY(TestSupport::writeFile(beside, file));
+        QVERIFY(!mode || (::chown(qPrintable(beside), 65534, 65534) == 0 &&
+                          ::chmod(qPrintable(beside), mode_t(mode)) == 0));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config.path());
-        const QString own = usersFile ? beside : config.path() + "/vantrelo/board.ini";
+        const QString own = config.path() + "/vantrelo";
+        QFETCH(QString, output);
         QCOMPARE(TestSupport::run("setpriv",
                                   {"--reuid=65534", "--regid=65534", "--clear-groups",
                                    QStringLiteral(VANTRELO_TEST_HELPER), "save-settings",
                                    exeDir.path(), "board", "9"},
                                   env)
                      .out,
-                 "loaded " + beside + " port 7\nloaded " + own + " port 9\n");
-        QFile admin(beside);
-        QVERIFY(admin.open(QIODevice::ReadOnly) &&
-                admin.readAll().startsWith(usersFile ? "9," : "7,")); // the default stays
+                 output.replace("$B", beside).replace("$C", own));
+        // The default stays; the user's file holds the new port.
+        QCOMPARE(contents(beside).left(2), QByteArray(mode ? "9," : file.left(2)));
+        QCOMPARE(contents(own + "/board.ini.bak"), kept.isEmpty() ? "<missing>" : kept);
     }
 };
 

@@ -135,8 +135,8 @@ void MainWindow::saveSettings()
         m_options.warn(this, u"Not saved. " + refusal);
         return;
     }
-    if (const QString failure = m_settings->save(*record); !failure.isEmpty())
-        m_options.warn(this, failure);
+    if (const auto result = m_settings->save(*record); !result.message.isEmpty())
+        m_options.warn(this, result.message);
 }
 
 void MainWindow::showStatus(ControllerLink::Status status, const QString &text)

@@ -8,6 +8,7 @@
 #include "settings/SettingsFile.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QStyleFactory>
 #include <QTimer>
@@ -56,7 +57,9 @@ int main(int argc, char *argv[])
 
     SystemSerialPort port(locate().comLinkFolders);
     ControllerLink link(&port);
-    BoardSettings settings(&link, locate);
+    BoardSettings settings(
+        &link, locate,
+        QDir(SettingsLocation::userConfigDir()).filePath(QStringLiteral("vantrelo")));
     MainWindow window(&link, &settings, options);
 
     // Other programs of the same user drive the board through this copy, over the session

@@ -11,8 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-BoardSettings::BoardSettings(ControllerLink *link, Locator locate, QObject *parent)
-    : QObject(parent), m_link(link), m_locate(std::move(locate))
+BoardSettings::BoardSettings(ControllerLink *link, Locator locate, QString ownFolder,
+                             QObject *parent)
+    : QObject(parent), m_link(link), m_locate(std::move(locate)), m_ownFolder(std::move(ownFolder))
 {
 }
 
@@ -50,28 +51,54 @@ QStringList BoardSettings::outputNames() const
     return {m_record.outputNames.begin(), m_record.outputNames.end()};
 }
 
-QString BoardSettings::save(const SettingsRecord &record)
+// What the load did not use may be a hand-written file: its bytes are never lost to a Save.
+// Beside it as <file>.bak (replacing an older one), else in the user's own folder, which says
+// so; a file that cannot be read has nothing to keep. Only bytes read whole are kept.
+BoardSettings::SaveResult BoardSettings::keepRefusedFile()
 {
     const QString &path = m_location.savePath;
+    QFile refused(path);
+    if (!refused.open(QIODevice::ReadOnly))
+        return {true, {}};
+    const QByteArray bytes = refused.readAll();
+    const QString notSaved =
+        QStringLiteral("\nNothing was saved; the settings in force stay as they were.");
+    if (refused.error() != QFileDevice::NoError || bytes.size() != refused.size())
+        return {false, u"Not saved: the settings file that was not used, " + path +
+                           u", could not be read whole to keep it: " + refused.errorString() +
+                           notSaved};
+    const QString beside = path + u".bak";
+    const QString besideFailure = SettingsFile::writeBytes(beside, bytes);
+    if (besideFailure.isEmpty())
+        return {true, {}};
+    const QString own = QDir(m_ownFolder).filePath(QFileInfo(path).fileName() + u".bak");
+    QDir().mkpath(m_ownFolder);
+    if (const QString failure = SettingsFile::writeBytes(own, bytes); !failure.isEmpty())
+        return {false, u"Not saved: cannot keep the settings file that was not used as " + beside +
+                           u" (" + besideFailure + u") nor as " + own + u" (" + failure + u")." +
+                           notSaved};
+    return {true, u"Saved. The settings file that was not used is kept as " + own +
+                      u": it could not be kept beside itself as " + beside + u" (" + besideFailure +
+                      u")."};
+}
+
+BoardSettings::SaveResult BoardSettings::save(const SettingsRecord &record)
+{
+    const QString &path = m_location.savePath;
+    SaveResult kept{true, {}};
     if (m_keepRefusedFile) {
-        // What the load did not use may be a hand-written file: it is never lost to a Save.
-        QFile refused(path);
-        const QString backup = path + u".bak";
-        QString failure = refused.open(QIODevice::ReadOnly) ? QString() : refused.errorString();
-        if (failure.isEmpty())
-            failure = SettingsFile::writeBytes(backup, refused.readAll());
-        if (!failure.isEmpty())
-            return u"Not saved: cannot keep the settings file that was not used as " + backup +
-                   u": " + failure + u"\nThe settings in force stay as they were.";
+        kept = keepRefusedFile();
+        if (!kept.saved)
+            return kept;
         m_keepRefusedFile = false;
     }
     if (const QDir folder = QFileInfo(path).dir(); !folder.exists())
         folder.mkpath(QStringLiteral(".")); // the user's configuration folder, at the first Save
     if (const QString failure = SettingsFile::write(path, record); !failure.isEmpty())
-        return u"Not saved: cannot write " + path + u": " + failure +
-               u"\nThe settings in force stay as they were.";
+        return {false, u"Not saved: cannot write " + path + u": " + failure +
+                           u"\nThe settings in force stay as they were."};
     start(); // closes the port and loads what the file now holds
-    return {};
+    return kept;
 }
 
 QString BoardSettings::note() const

@@ -17,8 +17,9 @@
 // window and the service use it alike.
 //
 // A file that cannot be read, or whose port number or bit rate the port would refuse, gives the
-// defaults everywhere, and the file stays as it is until the first Save, which first keeps it
-// as <file>.bak.
+// defaults everywhere, and the file stays as it is until the first Save, which first keeps its
+// bytes as <file>.bak, or where that cannot be made, in the user's own folder. A file that
+// cannot be read at all has nothing to keep.
 class BoardSettings : public QObject
 {
     Q_OBJECT
@@ -26,14 +27,23 @@ public:
     // Where the file is now; asked again at every load (a first Save may move it).
     using Locator = std::function<SettingsLocation()>;
 
-    // The link must outlive this object.
-    BoardSettings(ControllerLink *link, Locator locate, QObject *parent = nullptr);
+    // The link must outlive this object. ownFolder: the user's configuration folder for the
+    // program ($XDG_CONFIG_HOME/vantrelo), where a refused file is kept when its own folder
+    // takes no .bak.
+    BoardSettings(ControllerLink *link, Locator locate, QString ownFolder,
+                  QObject *parent = nullptr);
 
     // A link start: loads the file (or takes the defaults) and starts the link on it.
     void start();
     // Keeps a refused file, replaces the file with the record and starts the link on what the
-    // file now holds. Returns an empty text, or why nothing was saved (nothing changed then).
-    QString save(const SettingsRecord &record);
+    // file now holds. When nothing was saved, nothing changed; the message says why. A saved
+    // record may come with a message too: where the refused file was kept.
+    struct SaveResult
+    {
+        bool saved = false;
+        QString message;
+    };
+    SaveResult save(const SettingsRecord &record);
 
     const SettingsRecord &record() const { return m_record; }
     QStringList outputNames() const;
@@ -54,9 +64,11 @@ signals:
 
 private:
     void load();
+    SaveResult keepRefusedFile();
 
     ControllerLink *m_link;
     Locator m_locate;
+    QString m_ownFolder;
     SettingsLocation m_location;
     SettingsRecord m_record;
     QString m_refusal;

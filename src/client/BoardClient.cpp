@@ -102,10 +102,13 @@ QDBusPendingCall BoardClient::requestProperties(const QString &service) const
     return m_bus.asyncCall(get, m_timeout);
 }
 
-std::optional<BoardClient::Copy> BoardClient::describe(const QString &service) const
+std::optional<BoardClient::Copy> BoardClient::describe(const QString &service,
+                                                       QDBusError *error) const
 {
     QDBusPendingReply<QVariantMap> reply = requestProperties(service);
     reply.waitForFinished();
+    if (error)
+        *error = reply.isError() ? reply.error() : QDBusError();
     if (!reply.isValid())
         return std::nullopt;
     return fromProperties(service, reply.value());

@@ -44,8 +44,8 @@ public:
 
     // The bus names of the copies running now, sorted.
     QStringList runningCopies() const;
-    // All of a copy's properties, or nothing when it does not answer.
-    std::optional<Copy> describe(const QString &service) const;
+    // All of a copy's properties, or nothing when it does not answer (and why, in error).
+    std::optional<Copy> describe(const QString &service, QDBusError *error = nullptr) const;
 
     // Calls that wait for the reply; an invalid error is success.
     QDBusError setOutput(const QString &service, uint output, bool on);

@@ -4,13 +4,15 @@
 // vantrelo-ctl: switches and reads the outputs of running copies of Vantrelo over the session
 // bus, and learns whether the board confirmed. Results on standard output, messages on
 // standard error. Exit status: 0 done and confirmed; 1 not connected, refused or not confirmed
-// in time; 2 a usage error; 3 no such copy, several and no -b, or no session bus.
+// in time, or a copy that did not answer; 2 a usage error (an output that is neither 1 to 4
+// nor a name among them); 3 no such copy, several and no -b, or no session bus.
 
 #include "client/BoardClient.h"
 #include "common/BoardBus.h"
 #include "common/CommandLine.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,17 +58,18 @@ QJsonObject outputsJson(const BoardClient::Copy &copy)
             {QStringLiteral("outputs"), outputs}};
 }
 
-// Output numbers from the words: 1 to 4, or an output's name exactly; empty when one is neither.
+// Output numbers from the words: 1 to 4, or an output's name exactly (an output without a name
+// has none to match); empty when one word is neither.
 QList<uint> outputsNamed(const QStringList &words, const BoardClient::Copy &copy, QString *bad)
 {
     QList<uint> outputs;
     for (const QString &word : words) {
         bool isNumber = false;
         const uint n = word.toUInt(&isNumber);
-        const qsizetype byName = copy.outputNames.indexOf(word);
+        const qsizetype byName = word.isEmpty() ? -1 : copy.outputNames.indexOf(word);
         if (isNumber && n >= 1 && n <= uint(copy.outputStates.size()))
             outputs << n;
-        else if (byName >= 0)
+        else if (byName >= 0 && byName < copy.outputStates.size())
             outputs << uint(byName + 1);
         else
             return *bad = word, QList<uint>();
@@ -74,15 +77,17 @@ QList<uint> outputsNamed(const QStringList &words, const BoardClient::Copy &copy
     return outputs;
 }
 
-// Waits until the board has reported each output in its wanted state, or the time runs out.
-// Returns the outputs still unconfirmed.
-QList<uint> awaitReports(BoardClient &client, const QString &service, QMap<uint, bool> wanted,
-                         int timeoutMs, const std::function<QDBusError()> &send, QDBusError *error)
+// Waits until the board has reported each output in its wanted state (any state for an output
+// wanted without one), or the deadline passes. Returns the outputs still unconfirmed.
+QList<uint> awaitReports(BoardClient &client, const QString &service,
+                         QMap<uint, std::optional<bool>> wanted, const QDeadlineTimer &deadline,
+                         const std::function<QDBusError()> &send, QDBusError *error)
 {
     QEventLoop loop;
     QObject::connect(&client, &BoardClient::outputReported, &loop,
                      [&](const QString &from, uint output, bool on) {
-                         if (from == service && wanted.contains(output) && wanted[output] == on)
+                         if (from == service && wanted.contains(output) &&
+                             wanted[output].value_or(on) == on)
                              wanted.remove(output);
                          if (wanted.isEmpty())
                              loop.quit();
@@ -94,7 +99,9 @@ QList<uint> awaitReports(BoardClient &client, const QString &service, QMap<uint,
     *error = send(); // the echo may come while the call's reply is awaited
     if (error->isValid())
         return wanted.keys();
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()),
+        &loop, &QEventLoop::quit);
     if (!wanted.isEmpty())
         loop.exec();
     return wanted.keys();
@@ -123,7 +130,8 @@ int main(int argc, char *argv[])
                                    QStringLiteral("NAME"));
     const QCommandLineOption timeout(
         QStringLiteral("timeout"),
-        QStringLiteral("How long to wait for the board's confirmation (default 2000)."),
+        QStringLiteral("How long the whole command may take, the board's confirmation included "
+                       "(default 2000)."),
         QStringLiteral("MS"), QStringLiteral("2000"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Machine-readable output (list, state, watch)."));
@@ -152,19 +160,25 @@ int main(int argc, char *argv[])
                         u"\nTry 'vantrelo-ctl --help'.");
     if (!timeoutOk || timeoutMs < 0)
         return fail(Usage, u"--timeout takes milliseconds, not '" + parser.value(timeout) + u'\'');
+    // The time-out bounds the whole command: every call gets what is left of it.
+    const QDeadlineTimer deadline(timeoutMs);
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return fail(NoCopy, u"no session bus: " + bus.lastError().message());
     BoardClient client(bus);
+    const auto bounded = [&] {
+        client.setCallTimeout(int(std::max<qint64>(1, deadline.remainingTime())));
+        return &client;
+    };
     // A named copy is asked directly: one bus round trip fewer for a script's every call.
     const QStringList running =
-        command == u"list" || !parser.isSet(board) ? client.runningCopies() : QStringList();
+        command == u"list" || !parser.isSet(board) ? bounded()->runningCopies() : QStringList();
 
     if (command == u"list") {
         QJsonArray all;
         for (const QString &service : running) {
-            const auto copy = client.describe(service);
+            const auto copy = bounded()->describe(service);
             if (!copy)
                 continue; // quit meanwhile
             if (parser.isSet(json))
@@ -188,27 +202,30 @@ int main(int argc, char *argv[])
     } else {
         QStringList names;
         for (const QString &s : running)
-            if (const auto other = client.describe(s))
+            if (const auto other = bounded()->describe(s))
                 names << other->name;
         return fail(NoCopy,
                     u"several copies run (" + names.join(u", ") + u"): name one with -b NAME");
     }
     // Followed first: no report after the description is missed.
     client.follow(service);
-    const auto copy = client.describe(service);
+    QDBusError unanswered;
+    const auto copy = bounded()->describe(service, &unanswered);
+    if (!copy && unanswered.type() != QDBusError::ServiceUnknown)
+        return fail(Failed, u"the copy " + service + u" did not answer within " +
+                                QString::number(timeoutMs) + u" ms: " + unanswered.message());
     if (!copy)
-        return fail(NoCopy,
-                    parser.isSet(board)
-                        ? QString(u"no copy named '" + parser.value(board) + u"' is running")
-                        : QString(u"the copy " + service + u" does not answer"));
+        return fail(NoCopy, u"no copy named '" + parser.value(board) + u"' is running");
 
     if (command == u"state") {
         if (parser.isSet(json))
             printJson(outputsJson(*copy));
         else
-            for (qsizetype i = 0; i < copy->outputStates.size(); ++i)
-                print(QString::number(i + 1) + u' ' + copy->outputNames.value(i) + u' ' +
+            for (qsizetype i = 0; i < copy->outputStates.size(); ++i) {
+                const QString name = copy->outputNames.value(i);
+                print(QString::number(i + 1) + u' ' + (name.isEmpty() ? QString() : name + u' ') +
                       copy->outputStates[i]);
+            }
         return Done;
     }
 
@@ -246,29 +263,31 @@ int main(int argc, char *argv[])
     }
 
     // on, off, toggle
-    QMap<uint, bool> wanted;
+    QMap<uint, std::optional<bool>> wanted;
     std::function<QDBusError()> send;
     const bool all = switching && words == QStringList{QStringLiteral("all")};
     if (all) {
         const bool on = command == u"on";
         for (uint n = 1; n <= uint(copy->outputStates.size()); ++n)
             wanted[n] = on;
-        send = [&, on] { return client.setAllOutputs(service, on); };
+        send = [&, on] { return bounded()->setAllOutputs(service, on); };
     } else {
         QString bad;
         const QList<uint> outputs = outputsNamed(words, *copy, &bad);
         if (outputs.isEmpty())
-            return fail(Failed, copy->name + u" has no output '" + bad + u'\'');
+            return fail(Usage, copy->name + u" has no output '" + bad +
+                                   u"': outputs are 1 to 4, or their names");
         if (command == u"toggle") {
+            // The copy decides which way; the board's report after the toggle confirms it.
             const uint n = outputs.first();
-            wanted[n] = copy->outputStates.value(qsizetype(n) - 1) != u"on";
-            send = [&, n] { return client.toggleOutput(service, n); };
+            wanted[n] = std::nullopt;
+            send = [&, n] { return bounded()->toggleOutput(service, n); };
         } else {
             for (const uint n : outputs)
                 wanted[n] = command == u"on";
             send = [&] {
                 for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
-                    if (const QDBusError e = client.setOutput(service, it.key(), it.value());
+                    if (const QDBusError e = bounded()->setOutput(service, it.key(), **it);
                         e.isValid())
                         return e;
                 return QDBusError();
@@ -276,7 +295,7 @@ int main(int argc, char *argv[])
         }
     }
     QDBusError error;
-    const QList<uint> unconfirmed = awaitReports(client, service, wanted, timeoutMs, send, &error);
+    const QList<uint> unconfirmed = awaitReports(client, service, wanted, deadline, send, &error);
     if (error.isValid())
         return fail(Failed, error.message() + u" (" + error.name() + u')');
     if (!unconfirmed.isEmpty()) {

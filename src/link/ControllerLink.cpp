@@ -152,6 +152,8 @@ void ControllerLink::onReceived(const QByteArray &bytes)
 void ControllerLink::onDeviceLost(const PortError &error)
 {
     m_portFailure = error;
+    // A device that comes back starts a new stream: what came before it is no line's start.
+    m_assembler.clear();
     // While searching, the next attempt opens the port again when the device is back.
     if (!m_connected)
         return;
@@ -164,6 +166,7 @@ void ControllerLink::onDeviceLost(const PortError &error)
 void ControllerLink::loseConnection(const PortError &error)
 {
     m_port->close();
+    m_assembler.clear();
     m_portFailure = error;
     cancelPendingQueries();
     m_replyTimeout.stop(); // the failure stays shown until the first new attempt

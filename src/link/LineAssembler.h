@@ -48,6 +48,14 @@ public:
         return std::nullopt;
     }
 
+    // Forgets a partial line: what follows starts a new stream.
+    void clear()
+    {
+        m_line.resize(0);
+        m_overflow = false;
+        m_handedOver = false;
+    }
+
 private:
     QByteArray m_line;
     qsizetype m_maxLine;

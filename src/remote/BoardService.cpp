@@ -71,6 +71,10 @@ bool BoardService::refused(const QString &call, uint output, bool single)
         emit callFailed(call, message);
         return true;
     };
+    if (m_link->hasFailed())
+        return refuse(BoardBus::Errors::writeFailed,
+                      m_name + u" is ending: a command failed on its port (" +
+                          m_link->statusText() + u").");
     if (single && (output < 1 || output > uint(ControllerLink::outputCount)))
         return refuse(BoardBus::Errors::noSuchOutput,
                       QStringLiteral("There is no output %1: outputs are 1 to %2.")

@@ -14,7 +14,8 @@
 // One copy's board on the session bus (org.vantrelo.Board1, described by its introspection
 // XML): the link's commands, states and settings for other programs. It knows the link and
 // the output names it is given, nothing of the window. Commands are refused, with nothing
-// written, while the link is not connected or for an output outside 1 to 4.
+// written, while the link is not connected, for an output outside 1 to 4, and once a command
+// has failed and the program is ending: no call keeps a broken program alive.
 class BoardService : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -36,7 +37,7 @@ public:
     void setOutputNames(const QStringList &names);
 
     QString name() const { return m_name; }
-    bool isConnected() const { return m_link->isConnected(); }
+    bool isConnected() const { return m_link->isConnected() && !m_link->hasFailed(); }
     QString status() const { return m_link->statusText(); }
     QStringList outputNames() const { return m_outputNames; }
     QStringList outputStates() const;

@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
     SystemSerialPort port(location.comLinkFolders);
     ControllerLink link(&port);
     link.setUnattended(true);
-    BoardSettings settings(&link, [location] { return location; });
+    BoardSettings settings(&link, [location] { return location; }, {}); // it never saves
     BoardService remote(&link, name);
     // Taken: another window or service of this name drives the board; this one must not
     // touch its port.

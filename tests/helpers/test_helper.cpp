@@ -17,6 +17,7 @@
 #include "settings/SettingsFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cstdio>
 
@@ -28,17 +29,19 @@ int main(int argc, char *argv[])
         FakeSerialPort port;
         ControllerLink link(&port);
         for (const QString &number : {args[4], QString()}) { // saves, then loads anew
-            BoardSettings settings(&link, [&] {
-                return SettingsLocation::find(args[2], args[3], SettingsLocation::userConfigDir());
-            });
+            const QString config = SettingsLocation::userConfigDir();
+            BoardSettings settings(
+                &link, [&] { return SettingsLocation::find(args[2], args[3], config); },
+                QDir(config).filePath(QStringLiteral("vantrelo")));
             settings.start();
             std::printf("loaded %s port %d\n", qPrintable(settings.loadedPath()),
                         settings.record().portNumber);
             SettingsRecord record;
             record.portNumber = qint16(number.toInt());
-            if (const QString failure = number.isEmpty() ? QString() : settings.save(record);
-                !failure.isEmpty())
-                std::printf("warning %s\n", qPrintable(failure));
+            if (const QString message =
+                    number.isEmpty() ? QString() : settings.save(record).message;
+                !message.isEmpty())
+                std::printf("warning %s\n", qPrintable(message));
         }
         return 0;
     }
