@@ -677,6 +677,36 @@ int board(const QString &rig, const QString &firmware, int clicks)
 
 } // namespace
 
+// Pulses kept by the firmware on the paced emulated board: the pin's high time in emulated
+// seconds against the time asked, for 100 ms, 1 s and 10 s.
+int boardPulses(const QString &rig, const QString &firmware)
+{
+    QTemporaryDir dir;
+    QProcess emulator;
+    emulator.start(rig, {"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"});
+    QByteArray log;
+    const auto readLog = [&] { return log += emulator.readAllStandardOutput(); };
+    if (!runUntil([&] { return readLog().contains("ready on"); }, 5000))
+        return std::fprintf(stderr, "the board rig did not start\n"), 1;
+    SystemSerialPort port(dir.path(), [] { return QStringList(); });
+    if (port.open(1, *LineSettings::parse(QStringLiteral("9600,N,8,1"))))
+        return std::fprintf(stderr, "the board's port did not open\n"), 1;
+    for (const int ms : {100, 1000, 10000}) {
+        const qsizetype from = readLog().size();
+        port.write("1O1P" + QByteArray::number(ms) + '\r');
+        if (!runUntil([&] { return readLog().mid(from).contains("D2 low"); }, ms + 3000))
+            return std::fprintf(stderr, "no pulse of %d ms\n", ms), 1;
+        double high = 0, low = 0;
+        for (const QByteArray &line : log.mid(from).split('\n'))
+            if (const QList<QByteArray> f = line.split(' '); f.size() == 4 && f[2] == "D2")
+                (f[3] == "high" ? high : low) = f[1].toDouble();
+        report("board_pulse_" + QByteArray::number(ms) + "_ms", (low - high) * 1000, "ms");
+    }
+    emulator.terminate();
+    emulator.waitForFinished(3000);
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -697,6 +727,8 @@ int main(int argc, char *argv[])
     if (mode == u"board" && argc > 3)
         return board(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                      argc > 4 ? std::atoi(argv[4]) : 50);
+    if (mode == u"board-pulses" && argc > 3)
+        return boardPulses(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (mode == u"callgrind")
         return callgrind(n > 0 ? n : 20000);
     if (mode == u"mqtt-latency" && argc > 4)

@@ -4,15 +4,19 @@
 /* Vantrelo controller firmware for an ATmega328P at 16 MHz (Arduino Uno or Nano).
  *
  * Build-time choices (see the Makefile): OUTPUTS (1 to 16, on D2-D13 then A0-A3), ACTIVE_LOW
- * (1 for the usual relay modules, which switch on a low input), BAUD (8N1), and DEVICE_ID_SET
+ * (1 for the usual relay modules, which switch on a low input), BAUD (8N1), DEVICE_ID_SET
  * (stores that identifier in the EEPROM; without it the EEPROM's identifier is used, or "1" on
- * a blank EEPROM).
+ * a blank EEPROM), INTERLOCK_GROUPS with INTERLOCK_MS (outputs never on together, and the dead
+ * time between them) and MAX_ON (the longest on-time, in seconds).
  *
  * Every output is off from power-up until a command switches it. The watchdog resets a hung
- * board to that state. Received bytes and replies pass through interrupt-driven ring buffers;
- * a frame is only taken up when its longest reply fits in the transmit buffer, so the main loop
- * never waits for it. With nothing to do, the MCU sleeps in idle mode: a received byte, a sent
- * one, or the 16 ms tick that feeds the watchdog wakes it. */
+ * board to that state. Pulses, dead times and the longest on-time are kept here, whatever the
+ * host does: a pulse ends on time after the host has gone. Received bytes and replies pass
+ * through interrupt-driven ring buffers; a frame, or the reports of what the clock switched, is
+ * only taken up when its longest reply fits in the transmit buffer, so the main loop never
+ * waits for it, and the clock's switching never waits for the line. With nothing to do, the
+ * MCU sleeps in idle mode: a received byte, a sent one, or the 16 ms tick that keeps the clock
+ * and feeds the watchdog wakes it; what falls due is done at that tick. */
 #include "protocol.h"
 
 #include <avr/eeprom.h>
@@ -20,6 +24,7 @@
 #include <avr/io.h>
 #include <avr/sleep.h>
 #include <avr/wdt.h>
+#include <util/atomic.h>
 
 #ifndef BAUD
 #define BAUD 9600
@@ -35,6 +40,24 @@
 #endif
 #if OUTPUTS < 1 || OUTPUTS > PROTOCOL_OUTPUTS_MAX
 #error "OUTPUTS must be 1 to 16"
+#endif
+#ifndef INTERLOCK_GROUPS /* output n's group at n-1, as the Makefile writes INTERLOCK */
+#define INTERLOCK_GROUPS                                                                           \
+    {                                                                                              \
+        0                                                                                          \
+    }
+#endif
+#ifndef INTERLOCK_MS
+#define INTERLOCK_MS 0
+#endif
+#if INTERLOCK_MS < 0 || INTERLOCK_MS > 65535
+#error "INTERLOCK_MS must be 0 to 65535"
+#endif
+#ifndef MAX_ON
+#define MAX_ON 0
+#endif
+#if MAX_ON < 0 || MAX_ON > 2073600
+#error "MAX_ON must be 0 to 2073600 seconds"
 #endif
 
 /* The outputs' pins in order: D2-D7 (PD2-PD7), D8-D13 (PB0-PB5), A0-A3 (PC0-PC3). */
@@ -81,20 +104,60 @@ static void put(void *context, char c)
     UCSR0B |= _BV(UDRIE0);
 }
 
+static void set_pin(uint8_t n, uint8_t on)
+{
+    if (on != ACTIVE_LOW)
+        *pins[n].port |= _BV(pins[n].bit);
+    else
+        *pins[n].port &= (uint8_t)~_BV(pins[n].bit);
+}
+
+/* Outputs going off first, then those going on: no two of a group are on at any moment. */
 static void apply(void *context, uint16_t states)
 {
     (void)context;
-    for (uint8_t n = 0; n < OUTPUTS; ++n) {
-        const uint8_t on = (uint8_t)((states >> n) & 1u);
-        if (on != ACTIVE_LOW)
-            *pins[n].port |= _BV(pins[n].bit);
-        else
-            *pins[n].port &= (uint8_t)~_BV(pins[n].bit);
-    }
+    for (uint8_t n = 0; n < OUTPUTS; ++n)
+        if (!((states >> n) & 1u))
+            set_pin(n, 0);
+    for (uint8_t n = 0; n < OUTPUTS; ++n)
+        if ((states >> n) & 1u)
+            set_pin(n, 1);
 }
 
-/* Timer 0 at clock/1024 overflows every 16.4 ms: the idle loop wakes to feed the watchdog. */
-EMPTY_INTERRUPT(TIMER0_OVF_vect)
+/* Timer 0 at clock/1024 overflows every 16.384 ms: the clock, and the idle loop wakes to feed
+ * the watchdog and to do what is due. */
+static volatile uint32_t clock_ms; /* at the last overflow */
+static volatile uint16_t clock_us; /* beyond it, below 1000 */
+ISR(TIMER0_OVF_vect)
+{
+    uint16_t us = (uint16_t)(clock_us + 384u);
+    uint32_t ms = clock_ms + 16u;
+    if (us >= 1000u) {
+        us = (uint16_t)(us - 1000u);
+        ++ms;
+    }
+    clock_us = us;
+    clock_ms = ms;
+}
+
+/* Milliseconds since power-up, to 64 us; wraps around after 49 days. */
+static uint32_t now_ms(void)
+{
+    uint32_t ms;
+    uint16_t us;
+    uint8_t count;
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
+    {
+        ms = clock_ms;
+        us = clock_us;
+        count = TCNT0;
+        if ((TIFR0 & _BV(TOV0)) && count < 255) { /* an overflow not counted yet */
+            ms += 16u;
+            us = (uint16_t)(us + 384u);
+        }
+    }
+    return ms + (uint16_t)(us + (uint16_t)count * 64u) / 1000u;
+}
 
 /* Runs before anything else: a watchdog reset leaves the watchdog running. */
 void early_init(void) __attribute__((naked, used, section(".init3")));
@@ -133,8 +196,9 @@ int main(void)
     UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); /* 8N1 */
     UCSR0B = _BV(RXEN0) | _BV(TXEN0) | _BV(RXCIE0);
 
-    protocol p;
-    protocol_init(&p, id, id_length, OUTPUTS, (protocol_io){put, apply, 0});
+    const protocol_options options = {INTERLOCK_GROUPS, INTERLOCK_MS, MAX_ON * 1000UL};
+    static protocol p; /* counted with the static data, not hidden on the stack */
+    protocol_init(&p, id, id_length, OUTPUTS, &options, (protocol_io){put, apply, 0}, 0);
     TCCR0A = 0;
     TCCR0B = _BV(CS02) | _BV(CS00);
     TIMSK0 = _BV(TOIE0);
@@ -143,10 +207,16 @@ int main(void)
     sei();
     for (;;) {
         wdt_reset();
+        protocol_tick(&p, now_ms()); /* the outputs switch at once; their reports may wait */
         /* Looked at with interrupts off, so that a byte that comes after the look still wakes
          * the sleep: the instruction after sei runs before any interrupt. */
         cli();
         const uint8_t room = (uint8_t)(sizeof tx - 1 - (uint8_t)(tx_head - tx_tail));
+        if (protocol_has_reports(&p) && room >= PROTOCOL_REPLY_MAX) {
+            sei();
+            protocol_send_reports(&p);
+            continue;
+        }
         if (rx_head != rx_tail && room >= PROTOCOL_REPLY_MAX) {
             sei();
             protocol_receive(&p, (char)rx[rx_tail++ % sizeof rx]);

@@ -5,21 +5,30 @@
 
 #include <string.h>
 
+#define BIT(n) ((uint16_t)(1u << ((n)-1)))
+
 static void put_id(const protocol *p)
 {
     for (uint8_t i = 0; i < p->id_length; ++i)
         p->io.put(p->io.context, p->id[i]);
 }
 
-static void report(const protocol *p, uint8_t n)
+static void report(protocol *p, uint8_t n)
 {
+    p->unreported &= (uint16_t)~BIT(n);
     put_id(p);
     p->io.put(p->io.context, 'O');
     if (n >= 10)
         p->io.put(p->io.context, (char)('0' + n / 10));
     p->io.put(p->io.context, (char)('0' + n % 10));
-    p->io.put(p->io.context, (p->states >> (n - 1)) & 1u ? 'H' : 'L');
+    p->io.put(p->io.context, (p->states & BIT(n)) ? 'H' : 'L');
     p->io.put(p->io.context, '\r');
+}
+
+static void report_all(protocol *p)
+{
+    for (uint8_t n = 1; n <= p->outputs; ++n)
+        report(p, n);
 }
 
 static bool is(const char *verb, uint8_t length, const char *text)
@@ -27,22 +36,84 @@ static bool is(const char *verb, uint8_t length, const char *text)
     return length == strlen(text) && memcmp(verb, text, length) == 0;
 }
 
-/* "1" to "16" with no leading zero; 0 for anything else. */
-static uint8_t output_number(const char *digits, uint8_t length)
+/* Decimal digits with no sign and no leading zero, at most `max`; 0 for anything else. */
+static uint32_t number(const char *digits, uint8_t length, uint32_t max)
 {
-    if (length < 1 || length > 2 || digits[0] < '1' || digits[0] > '9')
+    if (length < 1 || length > 8 || digits[0] < '1' || digits[0] > '9')
         return 0;
-    if (length == 1)
-        return (uint8_t)(digits[0] - '0');
-    if (digits[1] < '0' || digits[1] > '9')
-        return 0;
-    return (uint8_t)((digits[0] - '0') * 10 + (digits[1] - '0'));
+    uint32_t value = 0;
+    for (uint8_t i = 0; i < length; ++i) {
+        if (digits[i] < '0' || digits[i] > '9')
+            return 0;
+        value = value * 10u + (uint32_t)(digits[i] - '0');
+    }
+    return value <= max ? value : 0;
 }
 
-static void set_states(protocol *p, uint16_t states)
+/* Whether the time has come; right across the counter's wrap-around. */
+static bool reached(uint32_t now, uint32_t due)
 {
-    p->states = states;
-    p->io.apply(p->io.context, states);
+    return (int32_t)(now - due) >= 0;
+}
+
+static void apply(protocol *p)
+{
+    p->io.apply(p->io.context, p->states);
+}
+
+/* An output on from now: it goes off after its pulse, or after the longest on-time. */
+static void set_on(protocol *p, uint8_t n, uint32_t pulse_ms)
+{
+    const uint32_t limit = p->options.max_on_ms;
+    const uint32_t on_for = pulse_ms && (!limit || pulse_ms < limit) ? pulse_ms : limit;
+    p->states |= BIT(n);
+    p->starting &= (uint16_t)~BIT(n);
+    if (on_for) {
+        p->due[n - 1] = p->now + on_for;
+        p->timed |= BIT(n);
+    } else {
+        p->timed &= (uint16_t)~BIT(n);
+    }
+}
+
+static void set_off(protocol *p, uint8_t n)
+{
+    p->states &= (uint16_t)~BIT(n);
+    p->starting &= (uint16_t)~BIT(n);
+    p->timed &= (uint16_t)~BIT(n);
+}
+
+/* A command that switches output n on (for a pulse, when pulse_ms is not 0). */
+static void switch_on(protocol *p, uint8_t n, uint32_t pulse_ms)
+{
+    const uint8_t group = p->options.group[n - 1];
+    if ((p->states & BIT(n)) || !group) {
+        set_on(p, n, pulse_ms); /* on already: a new time, or none */
+        apply(p);
+        report(p, n);
+        return;
+    }
+    if (p->starting & BIT(n)) { /* waiting already: the pulse is the latest command's */
+        p->pulse[n - 1] = pulse_ms;
+        return;
+    }
+    for (uint8_t m = 1; m <= p->outputs; ++m) {
+        if (m == n || p->options.group[m - 1] != group || !((p->states | p->starting) & BIT(m)))
+            continue;
+        set_off(p, m);
+        apply(p);
+        report(p, m);
+    }
+    if (!p->options.dead_ms) {
+        set_on(p, n, pulse_ms);
+        apply(p);
+        report(p, n);
+        return;
+    }
+    p->starting |= BIT(n);
+    p->timed |= BIT(n);
+    p->due[n - 1] = p->now + p->options.dead_ms;
+    p->pulse[n - 1] = pulse_ms;
 }
 
 static void handle(protocol *p)
@@ -51,37 +122,63 @@ static void handle(protocol *p)
         return;
     const char *verb = p->line + p->id_length;
     const uint8_t length = (uint8_t)(p->length - p->id_length);
-    const uint16_t all = (uint16_t)((1ul << p->outputs) - 1u);
     if (is(verb, length, "AT")) {
         put_id(p);
         p->io.put(p->io.context, 'O');
         p->io.put(p->io.context, 'K');
         p->io.put(p->io.context, '\r');
-    } else if (is(verb, length, "OA") || is(verb, length, "OAH") || is(verb, length, "OAL")) {
-        if (length == 3)
-            set_states(p, verb[2] == 'H' ? all : 0);
+    } else if (is(verb, length, "OA")) {
+        report_all(p);
+    } else if (is(verb, length, "OAH")) {
         for (uint8_t n = 1; n <= p->outputs; ++n)
-            report(p, n);
-    } else if (length >= 3 && verb[0] == 'O' &&
-               (verb[length - 1] == 'H' || verb[length - 1] == 'L')) {
-        const uint8_t n = output_number(verb + 1, (uint8_t)(length - 2));
-        if (n < 1 || n > p->outputs)
+            if (!p->options.group[n - 1])
+                set_on(p, n, 0);
+        apply(p);
+        report_all(p);
+    } else if (is(verb, length, "OAL")) {
+        p->states = p->starting = p->timed = 0;
+        apply(p);
+        report_all(p);
+    } else if (length >= 3 && verb[0] == 'O') {
+        /* O<n>H, O<n>L, O<n>P<ms>: the output's digits end at the first letter. */
+        uint8_t end = 1;
+        while (end < length && verb[end] >= '0' && verb[end] <= '9')
+            ++end;
+        const uint8_t n = (uint8_t)number(verb + 1, (uint8_t)(end - 1), p->outputs);
+        if (!n || end == length)
             return;
-        const uint16_t bit = (uint16_t)(1u << (n - 1));
-        set_states(p, verb[length - 1] == 'H' ? (uint16_t)(p->states | bit)
-                                              : (uint16_t)(p->states & ~bit));
-        report(p, n);
+        const char what = verb[end];
+        if ((what == 'H' || what == 'L') && end + 1 == length) {
+            if (what == 'H') {
+                switch_on(p, n, 0);
+            } else {
+                set_off(p, n);
+                apply(p);
+                report(p, n);
+            }
+        } else if (what == 'P') {
+            const uint32_t ms =
+                number(verb + end + 1, (uint8_t)(length - end - 1), PROTOCOL_PULSE_MAX);
+            if (ms)
+                switch_on(p, n, ms);
+        }
     }
 }
 
-void protocol_init(protocol *p, const char *id, uint8_t id_length, uint8_t outputs, protocol_io io)
+void protocol_init(protocol *p, const char *id, uint8_t id_length, uint8_t outputs,
+                   const protocol_options *options, protocol_io io, uint32_t now)
 {
     memset(p, 0, sizeof *p);
     p->io = io;
+    if (options)
+        p->options = *options;
+    if (p->options.max_on_ms > PROTOCOL_MAX_ON_MAX * 1000u)
+        p->options.max_on_ms = PROTOCOL_MAX_ON_MAX * 1000u;
     p->id_length = id_length < PROTOCOL_ID_MAX ? id_length : PROTOCOL_ID_MAX;
     memcpy(p->id, id, p->id_length);
     p->outputs = outputs < 1 ? 1 : outputs > PROTOCOL_OUTPUTS_MAX ? PROTOCOL_OUTPUTS_MAX : outputs;
-    set_states(p, 0);
+    p->now = now;
+    apply(p);
 }
 
 void protocol_receive(protocol *p, char c)
@@ -101,4 +198,80 @@ void protocol_receive(protocol *p, char c)
             p->line[p->length++] = c;
         }
     }
+}
+
+void protocol_tick(protocol *p, uint32_t now)
+{
+    p->now = now;
+    bool changed = false;
+    for (uint8_t n = 1; n <= p->outputs; ++n) {
+        if (!(p->timed & BIT(n)) || !reached(now, p->due[n - 1]))
+            continue;
+        if (p->starting & BIT(n))
+            set_on(p, n, p->pulse[n - 1]);
+        else
+            set_off(p, n);
+        p->unreported |= BIT(n);
+        changed = true;
+    }
+    if (changed)
+        apply(p);
+}
+
+uint32_t protocol_next_due(const protocol *p, uint32_t now)
+{
+    uint32_t next = PROTOCOL_NOTHING_DUE;
+    for (uint8_t n = 1; n <= p->outputs; ++n) {
+        if (!(p->timed & BIT(n)))
+            continue;
+        if (reached(now, p->due[n - 1]))
+            return 0;
+        if (p->due[n - 1] - now < next)
+            next = p->due[n - 1] - now;
+    }
+    return next;
+}
+
+bool protocol_has_reports(const protocol *p)
+{
+    return p->unreported != 0;
+}
+
+void protocol_send_reports(protocol *p)
+{
+    for (uint8_t n = 1; n <= p->outputs; ++n)
+        if (p->unreported & BIT(n))
+            report(p, n);
+}
+
+bool protocol_parse_groups(const char *text, uint8_t outputs, protocol_options *options)
+{
+    uint8_t group[PROTOCOL_OUTPUTS_MAX] = {0};
+    uint8_t current = 1;
+    uint8_t members = 0;
+    for (const char *c = text;; ++c) {
+        if (*c >= '1' && *c <= '9') {
+            uint8_t n = (uint8_t)(*c - '0');
+            if (c[1] >= '0' && c[1] <= '9')
+                n = (uint8_t)(n * 10 + (*++c - '0'));
+            if (n > outputs || group[n - 1] || (c[1] != ',' && c[1] != ' ' && c[1] != '\0'))
+                return false;
+            group[n - 1] = current;
+            ++members;
+            if (c[1] == ',')
+                ++c;
+        } else if (*c == ' ' || *c == '\0') {
+            if (members == 1 || (members == 0 && *c == ' '))
+                return false;
+            if (members)
+                ++current;
+            members = 0;
+            if (*c == '\0')
+                break;
+        } else {
+            return false;
+        }
+    }
+    memcpy(options->group, group, sizeof group);
+    return true;
 }

@@ -161,6 +161,15 @@ for pace in fast realtime; do
     echo "board_${pace}_cpu $(echo "$cpu" | awk '{ printf "%.0f", ($1 + $2) / 3 * 100 }') %" >> "$out/figures"
 done
 "$bench" board "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" 50 >> "$out/figures" 2>/dev/null
+"$bench" board-pulses "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" >> "$out/figures" 2>/dev/null
+# Flash and RAM: the stock image, and one with every option on.
+size() { avr-size --mcu=atmega328p -C "$1" | awk '/Program:/ { p = $2 } /Data:/ { d = $2 } END { print p " " d }'; }
+make --no-print-directory -C "$here/firmware" BUILD="$out/fw" NAME=all OUTPUTS=16 ACTIVE_LOW=1 ID=12345678 \
+    INTERLOCK="1,2 3,4" INTERLOCK_MS=50 MAX_ON=3600 > /dev/null
+read -r p d < <(size "$build/firmware/vantrelo-fw.elf")
+echo "fw_flash $p bytes" >> "$out/figures"; echo "fw_ram $d bytes" >> "$out/figures"
+read -r p d < <(size "$out/fw/all.elf")
+echo "fw_all_flash $p bytes" >> "$out/figures"; echo "fw_all_ram $d bytes" >> "$out/figures"
 ir=$(valgrind --tool=callgrind --instr-atstart=no --callgrind-out-file="$out/cg.out" \
         "$bench" callgrind 20000 2>&1 | sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
 echo "callgrind_ir_per_line $((ir / 20000)) instructions" >> "$out/figures"
@@ -198,4 +207,6 @@ cat <<TABLE
 | Emulated board, 3 s of wall time unpaced / paced to real time | $(v board_fast_emulated) s / $(v board_realtime_emulated) s emulated, $(v board_fast_cpu) % / $(v board_realtime_cpu) % of a core | |
 | Emulated board at 9600 baud, paced: click to pin change (median of 50) | $(v board_click_to_pin_median) ms | the wire: 5 bytes of "1O1H" CR, 5.2 ms |
 | Emulated board: click to echo recoloured (median; max) | $(v board_click_to_echo_median) ms; $(v board_click_to_echo_max) ms | the wire: frame and echo, 10 bytes, 10.4 ms |
+| Emulated board, paced: a pulse's pin high for 100 ms / 1 s / 10 s asked | $(v board_pulse_100_ms) ms / $(v board_pulse_1000_ms) ms / $(v board_pulse_10000_ms) ms | the board's tick: up to 16.4 ms more |
+| Firmware size, 4 outputs / 16 outputs with every option (interlock, longest on-time, 8-character identifier) | $(v fw_flash) / $(v fw_all_flash) bytes of flash, $(v fw_ram) / $(v fw_all_ram) bytes of RAM | of 32,768 and 2,048; before pulses 1,940 and 424 |
 TABLE

@@ -16,6 +16,24 @@ namespace {
 
 const QString firmware = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw.elf");
 const QString firmware8LowId12 = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw-8-low-id12.elf");
+// Outputs 1 and 2 interlocked with 50 ms of dead time; no output on for more than a second.
+const QString firmwareSafety = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw-safety.elf");
+
+// The pin changes the rig printed, as emulated seconds, pin and level.
+struct PinChange
+{
+    double at;
+    QString pin;
+    bool high;
+};
+QList<PinChange> pinTrace(TestSupport::Simulator &board)
+{
+    QList<PinChange> trace;
+    for (const QByteArray &line : board.log().split('\n'))
+        if (const QList<QByteArray> f = line.split(' '); f.size() == 4)
+            trace.append({f[1].toDouble(), QString::fromLatin1(f[2]), f[3] == "high"});
+    return trace;
+}
 
 struct BoardRig
 {
@@ -107,6 +125,59 @@ private slots:
         QCOMPARE(b.pins({"D2", "D3", "D9"}), QStringLiteral("high low high"));
         QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
         QTRY_COMPARE(b.pins({"D2", "D5", "D6", "D9"}), QStringLiteral("low low low low"));
+    }
+
+    // The board keeps time itself: a pulse, the interlock's dead time and the longest on-time
+    // hold with the host gone, to within the board's clock: its millisecond (it reads time to
+    // the millisecond below) and its tick (16.4 ms), the most they may run over.
+    void timedOutputsWithoutTheHost()
+    {
+        QTemporaryDir dir;
+        TestSupport::Simulator board(dir.path(), 1, {QStringLiteral("--realtime")}, firmwareSafety);
+        QVERIFY(board.start());
+        {
+            const auto port = TestSupport::portIn(dir.path());
+            QByteArray received;
+            connect(port.get(), &SerialPort::received, this,
+                    [&](const QByteArray &bytes) { received += bytes; });
+            QCOMPARE(port->open(1, {}).number, 0);
+            port->write("1O3P200\r");
+            QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("1O3H\r1O3L\r"), 2000);
+            port->write("1O1H\r");
+            QTRY_COMPARE(received.mid(10), QByteArray("1O1H\r")); // after the dead time
+            port->write("1O2H\r1O4P400\r");
+            QTRY_VERIFY(received.mid(15).startsWith("1O1L\r1O4H\r"));
+        } // the host goes: its port closes with output 2 due on, output 4 in a pulse
+        QTest::qWait(1600); // output 2's longest on-time runs out too
+        const QList<PinChange> trace = pinTrace(board);
+        QMap<QString, double> since; // when each pin went high
+        QMap<QString, double> highFor;
+        double oneOff = -1; // output 1 (D2) off: the dead time starts
+        for (const PinChange &c : trace) {
+            QVERIFY2(!(c.high && ((c.pin == "D2" && since.contains("D3")) ||
+                                  (c.pin == "D3" && since.contains("D2")))),
+                     "outputs 1 and 2 on together");
+            if (c.high) {
+                since[c.pin] = c.at;
+            } else if (since.contains(c.pin)) {
+                highFor[c.pin] = c.at - since.take(c.pin);
+                if (c.pin == "D2")
+                    oneOff = c.at;
+            }
+            if (c.high && c.pin == "D3") // the dead time, from output 1 off to output 2 on
+                highFor["dead"] = c.at - oneOff;
+        }
+        const auto within = [&](const char *what, double seconds) {
+            const double t = highFor.value(what, -1);
+            return t >= seconds - 0.001 && t <= seconds + 0.0165;
+        };
+        QVERIFY2(within("D4", 0.2) && within("D5", 0.4) && within("dead", 0.05) &&
+                     within("D3", 1.0) && since.isEmpty(),
+                 qPrintable(QString("D4 %1 D5 %2 dead %3 D3 %4")
+                                .arg(highFor["D4"])
+                                .arg(highFor["D5"])
+                                .arg(highFor["dead"])
+                                .arg(highFor["D3"])));
     }
 
     void garbageDoesNotHangTheBoard()

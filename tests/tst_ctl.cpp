@@ -103,7 +103,9 @@ private slots:
         for (const QStringList &args :
              {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},
               QStringList{"--timeout", "soon", "on", "1"},
-              QStringList{"--timeout", "-5", "on", "1"}, QStringList{"--nope", "list"}})
+              QStringList{"--timeout", "-5", "on", "1"}, QStringList{"--nope", "list"},
+              QStringList{"pulse", "1"}, QStringList{"pulse", "1", "0ms"},
+              QStringList{"pulse", "1", "1.5s"}, QStringList{"pulse", "1", "1441min"}})
             QCOMPARE(ctl(args).status, 2);
     }
 
@@ -135,6 +137,44 @@ private slots:
         QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
         QTEST(ctl.exitCode(), "status");
         QVERIFY(copy.port.written.count("O1H\r") == 1);
+    }
+
+    // On a copy in this process: the frame, and the board's reports that end the command.
+    void pulse_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("reports");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("on reported") << QStringList{"pulse", "1", "500ms"} << QByteArray("O1H\r")
+                                     << 0 << QByteArray("O1P500\r");
+        QTest::newRow("--wait, off reported")
+            << QStringList{"--wait", "pulse", "2", "2s"} << QByteArray("O2H\rO2L\r") << 0
+            << QByteArray("O2P2000\r");
+        QTest::newRow("--wait, no off")
+            << QStringList{"--wait", "--timeout", "100", "pulse", "2", "200ms"}
+            << QByteArray("O2H\r") << 1 << QByteArray("O2P200\r");
+        QTest::newRow("a board that ignores pulses")
+            << QStringList{"--timeout", "200", "pulse", "1", "5min"} << QByteArray() << 1
+            << QByteArray("O1P300000\r");
+    }
+    void pulse()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, reports);
+        QFETCH(QByteArray, frame);
+        FakeCopy copy(m_bus.address(), QStringLiteral("timed"));
+        QVERIFY(copy.connect());
+        QProcess ctl;
+        ctl.setProcessEnvironment(m_bus.environment());
+        ctl.start(QStringLiteral(VANTRELO_CTL), QStringList{"-b", "timed"} + args);
+        QTRY_VERIFY(copy.port.written.contains(frame));
+        copy.port.receive(reports);
+        QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
+        QTEST(ctl.exitCode(), "status");
+        const QByteArray err = ctl.readAllStandardError();
+        QCOMPARE(err.contains("a board flashed before it kept time itself ignores pulses"),
+                 reports.isEmpty());
     }
 
     void watch()

@@ -1,29 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
-// The firmware's protocol core, built for the host: every verb, the frames it must ignore, the
-// bounded line, the identifier. The simulator must answer every frame as the firmware does.
+// The firmware's protocol core, built for the host, on a clock the test drives: every verb, the
+// frames it must ignore, the bounded line, the identifier, pulses, interlock groups, the longest
+// on-time, the counter's wrap-around. The simulator and the board run this same core.
 
 extern "C" {
 #include "protocol.h"
 }
 
-#include "ControllerCore.h"
-
 #include <QTest>
 
 namespace {
+
 struct Board
 {
-    explicit Board(const char *id, uint8_t outputs = 4)
+    Board(const QByteArray &id, int outputs, const protocol_options &options)
     {
-        protocol_init(&p, id, uint8_t(strlen(id)), outputs,
+        protocol_init(&p, id.constData(), uint8_t(id.size()), uint8_t(outputs), &options,
                       {[](void *b, char c) { static_cast<Board *>(b)->sent += c; },
-                       [](void *b, uint16_t s) { static_cast<Board *>(b)->states = s; }, this});
+                       [](void *b, uint16_t s) { static_cast<Board *>(b)->states = s; }, this},
+                      0);
     }
-    QByteArray receive(const QByteArray &bytes)
+    // At the time, what the clock switched is reported, then the bytes are received; returns
+    // all the board sent.
+    QByteArray at(uint32_t now, const QByteArray &bytes)
     {
         sent.clear();
+        protocol_tick(&p, now);
+        protocol_send_reports(&p);
         for (const char c : bytes)
             protocol_receive(&p, c);
         return sent;
@@ -32,6 +37,7 @@ struct Board
     QByteArray sent;
     uint16_t states = 0xFFFF;
 };
+
 } // namespace
 
 class TestFirmware : public QObject
@@ -42,51 +48,139 @@ private slots:
     {
         QTest::addColumn<QByteArray>("id");
         QTest::addColumn<int>("outputs");
-        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QByteArray>("options"); // "<groups>|<dead ms>|<longest on-time s>"
+        // Steps "<ms> <bytes received>" apart by ';', and what the board sent at each step.
+        QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<int>("states");
-        const auto row = [](const char *tag, const char *id, int outputs, const char *in,
-                            const char *out, int states) {
-            QTest::newRow(tag) << QByteArray(id) << outputs << QByteArray(in) << QByteArray(out)
-                               << states;
+        const auto row = [](const char *tag, const char *id, int outputs, const char *options,
+                            const char *script, const char *sent, int states) {
+            QTest::newRow(tag) << QByteArray(id) << outputs << QByteArray(options)
+                               << QByteArray(script) << QByteArray(sent) << states;
         };
-        row("handshake", "1", 4, "1AT\r", "1OK\r", 0);
-        row("empty id, LF ignored", "", 4, "A\nT\r\n", "OK\r", 0);
-        row("state query", "1", 4, "1O3H\r1OA\r", "1O3H\r1O1L\r1O2L\r1O3H\r1O4L\r", 4);
-        row("switch on, off", "7", 4, "7O2H\r7O1H\r7O2L\r", "7O2H\r7O1H\r7O2L\r", 1);
-        row("all on", "1", 3, "1OAH\r", "1O1H\r1O2H\r1O3H\r", 7);
-        row("all off", "1", 3, "1OAH\r1OAL\r", "1O1H\r1O2H\r1O3H\r1O1L\r1O2L\r1O3L\r", 0);
-        row("output 16 of 16", "ab", 16, "abO16H\r", "abO16H\r", 0x8000);
-        row("output 10 of 16", "ab", 16, "abO10H\r", "abO10H\r", 0x200);
-        row("off stays off", "1", 4, "1O3L\r", "1O3L\r", 0);
-        row("long id", "12345678", 4, "12345678O4H\r", "12345678O4H\r", 8);
-        row("id cut to 8", "123456789", 4, "12345678AT\r", "12345678OK\r", 0);
+        row("handshake", "1", 4, "", "0 1AT\r", "1OK\r", 0);
+        row("empty id, LF ignored", "", 4, "", "0 A\nT\r\n", "OK\r", 0);
+        row("state query", "1", 4, "", "0 1O3H\r1OA\r", "1O3H\r1O1L\r1O2L\r1O3H\r1O4L\r", 4);
+        row("switch on, off", "7", 4, "", "0 7O2H\r7O1H\r7O2L\r", "7O2H\r7O1H\r7O2L\r", 1);
+        row("all on", "1", 3, "", "0 1OAH\r", "1O1H\r1O2H\r1O3H\r", 7);
+        row("all off", "1", 3, "", "0 1OAH\r1OAL\r", "1O1H\r1O2H\r1O3H\r1O1L\r1O2L\r1O3L\r", 0);
+        row("output 16 of 16", "ab", 16, "", "0 abO16H\r", "abO16H\r", 0x8000);
+        row("output 10 of 16", "ab", 16, "", "0 abO10H\r", "abO10H\r", 0x200);
+        row("off stays off", "1", 4, "", "0 1O3L\r", "1O3L\r", 0);
+        row("long id", "12345678", 4, "", "0 12345678O4H\r", "12345678O4H\r", 8);
+        row("id cut to 8", "123456789", 4, "", "0 12345678AT\r", "12345678OK\r", 0);
         for (const char *ignored :
-             {"1O5H\r", "1O0H\r", "1O02H\r", "1O17H\r", "1O1X\r", "1o1h\r", "1at\r", "2AT\r",
-              "12AT\r", "AT\r", "1AT \r", " 1AT\r", "1OAX\r", "1O\r", "1OH\r"})
-            row(ignored, "1", 4, ignored, "", 0);
-        const QByteArray longLine = QByteArray(200, 'x') + "1AT\r1O1H\r"; // dropped up to its CR
-        QTest::newRow("over-long line")
-            << QByteArray("1") << 4 << longLine << QByteArray("1O1H\r") << 1;
+             {"1O5H",   "1O0H",   "1O02H",  "1O17H",  "1O1X",    "1o1h",
+              "1at",    "2AT",    "12AT",   "AT",     "1AT ",    " 1AT",
+              "1OAX",   "1O",     "1OH",    "1O1P0",  "1O1P012", "1O1P86400001",
+              "1O1P-5", "1O1P+5", "1O1P",   "1O1P1x", "1O1P 5",  "1O1P123456789",
+              "1O5P5",  "1OP5",   "1O1HP5", "1O1P5H"})
+            row(ignored, "1", 4, "", QByteArray("0 ") + ignored + "\r;100", ";", 0);
+        row("over-long line", "1", 4, "", "0 " + QByteArray(200, 'x') + "1AT\r1O1H\r", "1O1H\r",
+            1); // dropped up to its CR
         // The bound, a NUL and a frame are one over-long line: dropped, and nothing written past
         // the buffer changes the answer to the next frame.
         QTest::newRow("bound, NUL, frame")
-            << QByteArray("1") << 4 << QByteArray(32, 'x') + QByteArray(1, '\0') + "1AT\r1AT\r"
+            << QByteArray("1") << 4 << QByteArray()
+            << "0 " + QByteArray(32, 'x') + QByteArray(1, '\0') + "1AT\r1AT\r"
             << QByteArray("1OK\r") << 0;
+
+        row("pulse", "1", 4, "", "0 1O1P200\r;199;200", "1O1H\r;;1O1L\r", 0);
+        row("pulse restarted", "1", 4, "", "0 1O1P200\r;150 1O1P200\r;349;350",
+            "1O1H\r;1O1H\r;;1O1L\r", 0);
+        row("pulse ended early", "1", 4, "", "0 1O1P200\r;50 1O1L\r;300", "1O1H\r;1O1L\r;", 0);
+        row("H keeps a pulsed output on", "1", 4, "", "0 1O1P200\r;50 1O1H\r;90000",
+            "1O1H\r;1O1H\r;", 1);
+        row("a whole day", "1", 4, "", "0 1O4P86400000\r;86399999;86400000", "1O4H\r;;1O4L\r", 0);
+        row("across the wrap-around", "1", 4, "", "4294967000 1O1P1000\r;4294967295;703;704",
+            "1O1H\r;;;1O1L\r", 0);
+        row("pulses end apart", "1", 4, "", "0 1O1P100\r1O2P300\r;100;300",
+            "1O1H\r1O2H\r;1O1L\r;1O2L\r", 0);
+
+        const char *pairs = "1,2 3,4|50|0";
+        row("interlock: off, dead time, on", "1", 4, pairs, "0 1O1H\r;49;50;60 1O2H\r;109;110",
+            ";;1O1H\r;1O1L\r;;1O2H\r", 2);
+        row("interlock: other groups alone", "1", 4, pairs, "0 1O1H\r1O3H\r;50", ";1O1H\r1O3H\r",
+            5);
+        row("interlock: no dead time", "1", 4, "1,2|0|0", "0 1O1H\r1O2H\r", "1O1H\r1O1L\r1O2H\r",
+            2);
+        row("interlock: L while waiting", "1", 4, pairs, "0 1O1H\r;20 1O1L\r;100", ";1O1L\r;", 0);
+        row("interlock: the other while waiting", "1", 4, pairs, "0 1O1H\r;20 1O2H\r;69;70",
+            ";1O1L\r;;1O2H\r", 2);
+        row("interlock: a pulse after the dead time", "1", 4, pairs, "0 1O2P100\r;50;149;150",
+            ";1O2H\r;;1O2L\r", 0);
+        row("interlock: all on leaves the groups", "1", 6, "1,2|50|0", "0 1O1H\r;50 1OAH\r",
+            ";1O1H\r1O1H\r1O2L\r1O3H\r1O4H\r1O5H\r1O6H\r", 0x3D);
+
+        const char *hour = "|0|3600";
+        row("longest on-time", "1", 4, hour, "0 1O1H\r;3599999;3600000", "1O1H\r;;1O1L\r", 0);
+        row("longest on-time after a new command", "1", 4, hour,
+            "0 1O1H\r;1000 1O1H\r;3600999;3601000", "1O1H\r;1O1H\r;;1O1L\r", 0);
+        row("longest on-time cuts a pulse", "1", 4, hour, "0 1O1P86400000\r;3600000",
+            "1O1H\r;1O1L\r", 0);
+        row("longest on-time after all on", "1", 2, hour, "0 1OAH\r;3600000",
+            "1O1H\r1O2H\r;1O1L\r1O2L\r", 0);
     }
     void frames()
     {
         QFETCH(QByteArray, id);
         QFETCH(int, outputs);
-        QFETCH(QByteArray, received);
-        Board board(id.constData(), uint8_t(outputs));
+        QFETCH(QByteArray, options);
+        QFETCH(QByteArray, script);
+        protocol_options o{};
+        const QList<QByteArray> fields = options.split('|');
+        if (fields.size() == 3) {
+            QVERIFY(protocol_parse_groups(fields[0].constData(), uint8_t(outputs), &o));
+            o.dead_ms = uint16_t(fields[1].toUInt());
+            o.max_on_ms = fields[2].toUInt() * 1000u;
+        }
+        Board board(id, outputs, o);
         QCOMPARE(board.states, 0); // all off from the start
-        QTEST(board.receive(received), "sent");
+        QByteArrayList sent;
+        for (const QByteArray &step : script.split(';')) {
+            const qsizetype blank = step.contains(' ') ? step.indexOf(' ') : step.size();
+            sent << board.at(step.left(blank).toUInt(), step.mid(blank + 1));
+        }
+        QTEST(sent.join(';'), "sent");
         QTEST(int(board.states), "states");
-        if (id.size() > PROTOCOL_ID_MAX)
-            return; // the firmware's own limit
-        ControllerCore simulator(id, outputs);
-        QTEST(simulator.feed(received), "sent");
+    }
+
+    void nextDue()
+    {
+        protocol_options o{};
+        Board board("1", 4, o);
+        QCOMPARE(protocol_next_due(&board.p, 5), PROTOCOL_NOTHING_DUE);
+        board.at(4294966900u, "1O1P1000\r1O2P300\r"); // output 1 due at 604, past the wrap
+        QCOMPARE(protocol_next_due(&board.p, 4294967000u), 200u);
+        QCOMPARE(protocol_next_due(&board.p, 4294967250u), 0u); // due already
+        board.at(4294967250u, {});
+        QCOMPARE(protocol_next_due(&board.p, 4294967290u), 610u);
+        QCOMPARE(protocol_next_due(&board.p, 10), 594u);
+    }
+
+    void interlockGroups_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("groups"); // of outputs 1 to 16; empty: refused
+        QTest::newRow("two pairs") << QByteArray("1,2 3,4") << QByteArray("1122000000000000");
+        QTest::newRow("none") << QByteArray("") << QByteArray("0000000000000000");
+        QTest::newRow("three and two digits")
+            << QByteArray("2,5,16 10,11") << QByteArray("0100100002200001");
+        for (const char *bad :
+             {"1", "1,2 2,3", "1,17", "0,1", "1,,2", "1, 2", " 1,2", "1,2  3,4", "1;2", "100,1"})
+            QTest::newRow(bad) << QByteArray(bad) << QByteArray();
+    }
+    void interlockGroups()
+    {
+        QFETCH(QByteArray, text);
+        protocol_options o{};
+        o.group[0] = 9; // left alone on a refusal
+        const bool read = protocol_parse_groups(text.constData(), 16, &o);
+        QByteArray groups;
+        for (const uint8_t g : o.group)
+            groups += char('0' + g);
+        QTEST(read ? groups : QByteArray(), "groups");
+        QCOMPARE(o.group[0] == 9, !read);
     }
 };
 

@@ -273,9 +273,13 @@ private slots:
         rig.link.toggleOutput(3); // no echo yet: the same frame again
         rig.link.switchAllOutputs(true);
         rig.link.switchAllOutputs(false);
-        rig.link.setOutput(0, true); // no such outputs: nothing is sent
+        rig.link.pulseOutput(2, 86400000); // a day, kept by the board
+        rig.link.setOutput(0, true);       // no such outputs, no such time: nothing is sent
         rig.link.setOutput(ControllerLink::outputCount + 1, true);
-        QCOMPARE(rig.port.written, (Bytes{frame, frame, "7OAH\r", "7OAL\r"}));
+        rig.link.pulseOutput(0, 500);
+        rig.link.pulseOutput(2, 0);
+        rig.link.pulseOutput(2, 86400001);
+        QCOMPARE(rig.port.written, (Bytes{frame, frame, "7OAH\r", "7OAL\r", "7O2P86400000\r"}));
         QCOMPARE(rig.link.outputState(3), before); // until the controller reports
         QVERIFY(!rig.link.isAwaitingReply());      // commands arm no time-out
     }

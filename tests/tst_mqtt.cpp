@@ -228,6 +228,8 @@ private slots:
         QVERIFY(sees(sub, "t2/n1/fake/availability online")); // only while the board answers
         copy.port.receive("O2H\r");
         QVERIFY(sees(sub, "t2/n1/fake/output/2 ON"));
+        QVERIFY(publish(m_broker, "t2/n1/fake/output/3/pulse", "250")); // kept by the board
+        QTRY_VERIFY(copy.port.written.contains("O3P250\r"));
         copy.service.setOutputNames({"A", "Renamed", "C", "D"}); // a Save: the hub learns it
         QTRY_VERIFY(docs.lines()
                         .filter("ha2/device/vantrelo_n1_fake/config ")

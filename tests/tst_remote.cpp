@@ -105,6 +105,17 @@ private slots:
             << 1 << "ToggleOutput" << QVariantList{uint(3)} << "" << QByteArray("7O3L\r");
         QTest::newRow("SetAllOutputs off")
             << 1 << "SetAllOutputs" << QVariantList{false} << "" << QByteArray("7OAL\r");
+        QTest::newRow("PulseOutput 2 for a day")
+            << 1 << "PulseOutput" << QVariantList{uint(2), uint(86400000)} << ""
+            << QByteArray("7O2P86400000\r");
+        for (const uint ms : {0u, 86400001u})
+            QTest::newRow(qPrintable(QStringLiteral("PulseOutput 2 %1 ms").arg(ms)))
+                << 1 << "PulseOutput" << QVariantList{uint(2), ms} << "InvalidDuration"
+                << QByteArray();
+        QTest::newRow("PulseOutput 5") << 1 << "PulseOutput" << QVariantList{uint(5), uint(500)}
+                                       << "NoSuchOutput" << QByteArray();
+        QTest::newRow("pulse, searching") << 0 << "PulseOutput" << QVariantList{uint(1), uint(500)}
+                                          << "NotConnected" << QByteArray();
         for (const uint n : {0u, 5u, 16u, 4294967295u})
             QTest::newRow(qPrintable(QStringLiteral("SetOutput %1").arg(n)))
                 << 1 << "SetOutput" << QVariantList{n, true} << "NoSuchOutput" << QByteArray();

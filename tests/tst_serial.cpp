@@ -72,7 +72,8 @@ private slots:
     void overPty()
     {
         QTemporaryDir dir;
-        TestSupport::Simulator sim(dir.path(), 1, {QStringLiteral("--id"), QStringLiteral("1")});
+        TestSupport::Simulator sim(dir.path(), 1,
+                                   {"--id", "1", "--interlock", "1,2", "--max-on", "1"});
         QVERIFY(sim.start());
         SystemSerialPort port(dir.path(), [] { return QStringList(); });
         QCOMPARE(port.write("1AT\r").number, PortNotOpen);
@@ -91,8 +92,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("1OK\r"), 3000);
         port.close();
         QCOMPARE(port.open(1, line9600).number, 0); // the simulator keeps its pty between opens
-        QCOMPARE(port.write("1O2H\r").number, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O2H\r"), 3000);
+        // The simulator keeps time as the board does: the dead time, a pulse, the longest
+        // on-time.
+        QCOMPARE(port.write("1O2H\r1O3P100\r").number, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O3H\r1O2H\r1O3L\r"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O2L\r"), 3000);
     }
 
     void deviceGoesAwayAndComesBack()

@@ -111,6 +111,13 @@ private slots:
         QTest::newRow("OFF") << set.arg(4) << QByteArray("OFF") << 4 << int(Topics::Command::Off);
         QTest::newRow("TOGGLE") << set.arg(2) << QByteArray("TOGGLE") << 2
                                 << int(Topics::Command::Toggle);
+        const QString pulse = QStringLiteral("plant/a/vantrelo/pi/x_5fy/output/%1/pulse");
+        QTest::newRow("pulse a day")
+            << pulse.arg(3) << QByteArray("86400000") << 3 << int(Topics::Command::Pulse);
+        for (const char *bad : {"0", "012", "86400001", "5s", "-5", "+5", " 5", "", "1e3"})
+            QTest::newRow(qPrintable(QString("pulse \"%1\"").arg(bad)))
+                << pulse.arg(3) << QByteArray(bad) << 0 << 0;
+        QTest::newRow("pulse, output 5") << pulse.arg(5) << QByteArray("500") << 0 << 0;
         QTest::newRow("lower case") << set.arg(1) << QByteArray("on") << 0 << 0;
         QTest::newRow("another word") << set.arg(1) << QByteArray("TRUE") << 0 << 0;
         QTest::newRow("empty") << set.arg(1) << QByteArray() << 0 << 0;
@@ -149,6 +156,7 @@ private slots:
         QCOMPARE(command.copyLevel, QString("x_5fy"));
         QCOMPARE(command.output, output);
         QTEST(int(command.kind), "kind");
+        QCOMPARE(command.milliseconds, command.kind == Topics::Command::Pulse ? 86400000u : 0u);
     }
 
     void discoveryDocument()

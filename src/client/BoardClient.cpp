@@ -144,6 +144,17 @@ QDBusPendingCall BoardClient::requestToggleOutput(const QString &service, uint o
     return proxy(service).ToggleOutput(output);
 }
 
+QDBusPendingCall BoardClient::requestPulseOutput(const QString &service, uint output,
+                                                 uint milliseconds)
+{
+    return proxy(service).PulseOutput(output, milliseconds);
+}
+
+QDBusError BoardClient::pulseOutput(const QString &service, uint output, uint milliseconds)
+{
+    return waitFor(requestPulseOutput(service, output, milliseconds));
+}
+
 QDBusError BoardClient::setOutput(const QString &service, uint output, bool on)
 {
     return waitFor(requestSetOutput(service, output, on));

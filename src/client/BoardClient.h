@@ -51,9 +51,11 @@ public:
     QDBusError setOutput(const QString &service, uint output, bool on);
     QDBusError toggleOutput(const QString &service, uint output);
     QDBusError setAllOutputs(const QString &service, bool on);
+    QDBusError pulseOutput(const QString &service, uint output, uint milliseconds);
     // The same without waiting, for a program that must go on serving others meanwhile.
     QDBusPendingCall requestSetOutput(const QString &service, uint output, bool on);
     QDBusPendingCall requestToggleOutput(const QString &service, uint output);
+    QDBusPendingCall requestPulseOutput(const QString &service, uint output, uint milliseconds);
     // The bus's names (ListNames) and a copy's properties (GetAll), without waiting; the
     // replies go through runningCopies(reply) and fromProperties().
     QDBusPendingCall requestNames() const;

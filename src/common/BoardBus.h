@@ -12,10 +12,14 @@ inline constexpr char16_t servicePrefix[] = u"org.vantrelo.Board.";
 inline constexpr char16_t objectPath[] = u"/org/vantrelo/Board";
 inline constexpr char16_t interfaceName[] = u"org.vantrelo.Board1";
 
+// The longest pulse a board keeps: a day, in milliseconds.
+inline constexpr quint32 maxPulseMs = 86'400'000;
+
 namespace Errors {
 inline constexpr char16_t notConnected[] = u"org.vantrelo.Board1.Error.NotConnected";
 inline constexpr char16_t noSuchOutput[] = u"org.vantrelo.Board1.Error.NoSuchOutput";
 inline constexpr char16_t writeFailed[] = u"org.vantrelo.Board1.Error.WriteFailed";
+inline constexpr char16_t invalidDuration[] = u"org.vantrelo.Board1.Error.InvalidDuration";
 } // namespace Errors
 
 // The copy's name as one element of a bus name: every byte of its UTF-8 outside A-Z a-z 0-9,

@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <cstdio>
@@ -77,18 +78,39 @@ QList<uint> outputsNamed(const QStringList &words, const BoardClient::Copy &copy
     return outputs;
 }
 
-// Waits until the board has reported each output in its wanted state (any state for an output
-// wanted without one), or the deadline passes. Returns the outputs still unconfirmed.
-QList<uint> awaitReports(BoardClient &client, const QString &service,
-                         QMap<uint, std::optional<bool>> wanted, const QDeadlineTimer &deadline,
-                         const std::function<QDBusError()> &send, QDBusError *error)
+// A pulse's time: a whole number with ms, s or min ("500ms", "10s", "5min"), 1 ms to a day.
+std::optional<quint32> duration(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([1-9][0-9]{0,8})(ms|s|min)$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const qint64 unit = m.captured(2) == u"ms" ? 1 : m.captured(2) == u"s" ? 1000 : 60000;
+    const qint64 ms = m.captured(1).toLongLong() * unit;
+    if (ms > qint64(BoardBus::maxPulseMs))
+        return std::nullopt;
+    return quint32(ms);
+}
+
+// The states each output must be reported in, in order; any state where one is not given.
+using Wanted = QMap<uint, QList<std::optional<bool>>>;
+
+// Waits until the board has reported each output in its wanted states, or the deadline passes.
+// Returns what is still unconfirmed.
+Wanted awaitReports(BoardClient &client, const QString &service, Wanted wanted,
+                    const QDeadlineTimer &deadline, const std::function<QDBusError()> &send,
+                    QDBusError *error)
 {
     QEventLoop loop;
     QObject::connect(&client, &BoardClient::outputReported, &loop,
                      [&](const QString &from, uint output, bool on) {
-                         if (from == service && wanted.contains(output) &&
-                             wanted[output].value_or(on) == on)
-                             wanted.remove(output);
+                         const auto it = wanted.find(output);
+                         if (from != service || it == wanted.end() ||
+                             it->first().value_or(on) != on)
+                             return;
+                         it->removeFirst();
+                         if (it->isEmpty())
+                             wanted.erase(it);
                          if (wanted.isEmpty())
                              loop.quit();
                      });
@@ -98,13 +120,13 @@ QList<uint> awaitReports(BoardClient &client, const QString &service,
     });
     *error = send(); // the echo may come while the call's reply is awaited
     if (error->isValid())
-        return wanted.keys();
+        return wanted;
     QTimer::singleShot(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration()),
         &loop, &QEventLoop::quit);
     if (!wanted.isEmpty())
         loop.exec();
-    return wanted.keys();
+    return wanted;
 }
 
 } // namespace
@@ -123,6 +145,8 @@ int main(int argc, char *argv[])
         "  on OUTPUT...|all         switch on, then wait for the board's confirmation\n"
         "  off OUTPUT...|all        switch off, likewise\n"
         "  toggle OUTPUT            as a click on the output's button\n"
+        "  pulse OUTPUT DURATION    on now, off after DURATION (500ms, 10s, 5min), kept by\n"
+        "                           the board; with --wait, until the board reports it off\n"
         "  watch                    a line for every report and status change\n"
         "OUTPUT is a number from 1 to 4 or an output's name. See vantrelo-ctl(1)."));
     const QCommandLineOption board({QStringLiteral("b"), QStringLiteral("board")},
@@ -135,7 +159,11 @@ int main(int argc, char *argv[])
         QStringLiteral("MS"), QStringLiteral("2000"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Machine-readable output (list, state, watch)."));
-    parser.addOptions({board, timeout, json});
+    const QCommandLineOption wait(
+        QStringLiteral("wait"),
+        QStringLiteral("pulse: wait until the board reports the output off again (the pulse's "
+                       "time is added to the time-out)."));
+    parser.addOptions({board, timeout, json, wait});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("See above."),
                                  QStringLiteral("command [OUTPUT...]"));
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments(), false))
@@ -148,11 +176,12 @@ int main(int argc, char *argv[])
     const int timeoutMs = parser.value(timeout).toInt(&timeoutOk);
     const QStringList known = {QStringLiteral("list"),   QStringLiteral("state"),
                                QStringLiteral("on"),     QStringLiteral("off"),
-                               QStringLiteral("toggle"), QStringLiteral("watch")};
+                               QStringLiteral("toggle"), QStringLiteral("watch"),
+                               QStringLiteral("pulse")};
     const bool switching = command == u"on" || command == u"off";
     if (!known.contains(command) || (switching && words.isEmpty()) ||
-        (command == u"toggle" && words.size() != 1) ||
-        (!switching && command != u"toggle" && !words.isEmpty()))
+        (command == u"toggle" && words.size() != 1) || (command == u"pulse" && words.size() != 2) ||
+        (!switching && command != u"toggle" && command != u"pulse" && !words.isEmpty()))
         return fail(Usage,
                     (command.isEmpty()
                          ? QStringLiteral("no command")
@@ -160,8 +189,14 @@ int main(int argc, char *argv[])
                         u"\nTry 'vantrelo-ctl --help'.");
     if (!timeoutOk || timeoutMs < 0)
         return fail(Usage, u"--timeout takes milliseconds, not '" + parser.value(timeout) + u'\'');
-    // The time-out bounds the whole command: every call gets what is left of it.
-    const QDeadlineTimer deadline(timeoutMs);
+    const std::optional<quint32> pulseMs =
+        command == u"pulse" ? duration(words.takeLast()) : std::optional<quint32>();
+    if (command == u"pulse" && !pulseMs)
+        return fail(Usage, QStringLiteral("a pulse lasts 1 ms to a day: 500ms, 10s, 5min"));
+    // The time-out bounds the whole command: every call gets what is left of it. Waiting for a
+    // pulse's end takes the pulse's time more.
+    const qint64 allowedMs = qint64(timeoutMs) + (parser.isSet(wait) ? pulseMs.value_or(0) : 0);
+    const QDeadlineTimer deadline(allowedMs);
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -263,13 +298,13 @@ int main(int argc, char *argv[])
     }
 
     // on, off, toggle
-    QMap<uint, std::optional<bool>> wanted;
+    Wanted wanted;
     std::function<QDBusError()> send;
     const bool all = switching && words == QStringList{QStringLiteral("all")};
     if (all) {
         const bool on = command == u"on";
         for (uint n = 1; n <= uint(copy->outputStates.size()); ++n)
-            wanted[n] = on;
+            wanted[n] = {on};
         send = [&, on] { return bounded()->setAllOutputs(service, on); };
     } else {
         QString bad;
@@ -280,30 +315,43 @@ int main(int argc, char *argv[])
         if (command == u"toggle") {
             // The copy decides which way; the board's report after the toggle confirms it.
             const uint n = outputs.first();
-            wanted[n] = std::nullopt;
+            wanted[n] = {std::nullopt};
             send = [&, n] { return bounded()->toggleOutput(service, n); };
+        } else if (command == u"pulse") {
+            const uint n = outputs.first();
+            wanted[n] = {true};
+            if (parser.isSet(wait)) // and off again when the pulse ends
+                wanted[n] << false;
+            send = [&, n] { return bounded()->pulseOutput(service, n, *pulseMs); };
         } else {
+            const bool on = command == u"on";
             for (const uint n : outputs)
-                wanted[n] = command == u"on";
-            send = [&] {
-                for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
-                    if (const QDBusError e = bounded()->setOutput(service, it.key(), **it);
-                        e.isValid())
+                wanted[n] = {on};
+            send = [&, outputs, on] {
+                for (const uint n : outputs)
+                    if (const QDBusError e = bounded()->setOutput(service, n, on); e.isValid())
                         return e;
                 return QDBusError();
             };
         }
     }
     QDBusError error;
-    const QList<uint> unconfirmed = awaitReports(client, service, wanted, deadline, send, &error);
+    const Wanted unconfirmed = awaitReports(client, service, wanted, deadline, send, &error);
     if (error.isValid())
         return fail(Failed, error.message() + u" (" + error.name() + u')');
+    // A board that does not even report a pulse's start most likely predates pulses.
+    const bool pulseIgnored = command == u"pulse" && unconfirmed == wanted;
     if (!unconfirmed.isEmpty()) {
         QStringList names;
-        for (const uint n : unconfirmed)
+        for (const uint n : unconfirmed.keys())
             names << QString::number(n) + u" (" + copy->outputNames.value(qsizetype(n) - 1) + u')';
-        return fail(Failed, u"the board did not confirm output " + names.join(u", ") + u" within " +
-                                QString::number(timeoutMs) + u" ms");
+        return fail(Failed,
+                    u"the board did not confirm output " + names.join(u", ") + u" within " +
+                        QString::number(allowedMs) + u" ms" +
+                        (pulseIgnored ? QStringLiteral("; a board flashed before it kept time "
+                                                       "itself ignores pulses: flash the current "
+                                                       "firmware")
+                                      : QString()));
     }
     return Done;
 }

@@ -4,6 +4,7 @@
 #include "ControllerLink.h"
 
 #include "Frames.h"
+#include "common/BoardBus.h"
 
 #include <algorithm>
 
@@ -244,6 +245,13 @@ PortError ControllerLink::setOutput(int output, bool on)
     if (output < 1 || output > outputCount)
         return {};
     return send(Frames::output(m_settings.deviceId, output, on));
+}
+
+PortError ControllerLink::pulseOutput(int output, quint32 ms)
+{
+    if (output < 1 || output > outputCount || ms < 1 || ms > BoardBus::maxPulseMs)
+        return {};
+    return send(Frames::pulse(m_settings.deviceId, output, ms));
 }
 
 PortError ControllerLink::switchAllOutputs(bool on)

@@ -80,6 +80,9 @@ public:
     PortError toggleOutput(int output);
     PortError setOutput(int output, bool on);
     PortError switchAllOutputs(bool on);
+    // On now, and off after the time, kept by the board (1 ms to a day; nothing is sent for a
+    // time out of range). The states change when the board reports them, as for every command.
+    PortError pulseOutput(int output, quint32 milliseconds);
 
     Status status() const { return m_status; }
     const QString &statusText() const { return m_statusText; }

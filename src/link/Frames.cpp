@@ -17,6 +17,12 @@ QByteArray output(const QString &deviceId, int n, bool on)
     return frame(deviceId, QString(u'O' + QString::number(n) + (on ? u'H' : u'L')));
 }
 
+QByteArray pulse(const QString &deviceId, int n, quint32 milliseconds)
+{
+    return frame(deviceId,
+                 QString(u'O' + QString::number(n) + u'P' + QString::number(milliseconds)));
+}
+
 QString handshakeAnswer(const QString &deviceId)
 {
     return deviceId + u"OK";

@@ -35,6 +35,9 @@ inline QByteArray allOutputs(const QString &deviceId, bool on) // <id>OAH / <id>
     return frame(deviceId, on ? u"OAH" : u"OAL");
 }
 QByteArray output(const QString &deviceId, int n, bool on); // <id>O<n>H / <id>O<n>L
+// <id>O<n>P<ms>: on now, off again after ms milliseconds (at most BoardBus::maxPulseMs),
+// kept by the board.
+QByteArray pulse(const QString &deviceId, int n, quint32 milliseconds);
 
 // The handshake answer: <id>OK.
 QString handshakeAnswer(const QString &deviceId);

@@ -229,8 +229,9 @@ void Bridge::runCommand(const Copy &copy, const Topics::Command &command)
     const QString &service = copy.board.service;
     const uint output = uint(command.output);
     const QDBusPendingCall call =
-        command.kind == Topics::Command::Toggle
-            ? m_client->requestToggleOutput(service, output)
+        command.kind == Topics::Command::Toggle ? m_client->requestToggleOutput(service, output)
+        : command.kind == Topics::Command::Pulse
+            ? m_client->requestPulseOutput(service, output, command.milliseconds)
             : m_client->requestSetOutput(service, output, command.kind == Topics::Command::On);
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -6,6 +6,7 @@
 #include "common/BoardBus.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QSysInfo>
 
@@ -123,6 +124,11 @@ QString outputCommand(const Prefixes &p, const QString &copyName, int output)
     return outputState(p, copyName, output) + u"/set";
 }
 
+QString outputPulse(const Prefixes &p, const QString &copyName, int output)
+{
+    return outputState(p, copyName, output) + u"/pulse";
+}
+
 QString commandFilter(const Prefixes &p)
 {
     return nodeTopic(p, QStringLiteral("+/output/+/+"));
@@ -196,7 +202,8 @@ std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &to
     const QString start = nodeTopic(p, {});
     const QStringList levels =
         topic.startsWith(start) ? topic.mid(start.size()).split(u'/') : QStringList();
-    if (levels.size() != 4 || levels[1] != u"output" || levels[3] != u"set")
+    if (levels.size() != 4 || levels[1] != u"output" ||
+        (levels[3] != u"set" && levels[3] != u"pulse"))
         return Refusal{QStringLiteral("not a command topic"), topic};
     if (payload.size() > maxCommandPayload)
         return Refusal{QStringLiteral("a payload over %1 bytes").arg(maxCommandPayload),
@@ -209,6 +216,17 @@ std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &to
         return Refusal{QStringLiteral("no such output: outputs are 1 to %1").arg(outputCount),
                        u"output \"" + number + u'"'};
     command.output = number[0].unicode() - u'0';
+    if (levels[3] == u"pulse") {
+        // Milliseconds in decimal, no sign, no leading zero, 1 to a day.
+        static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,7}$"));
+        const QString text = QString::fromLatin1(payload);
+        command.kind = Command::Pulse;
+        command.milliseconds = text.toUInt();
+        if (!digits.match(text).hasMatch() || command.milliseconds > BoardBus::maxPulseMs)
+            return Refusal{QStringLiteral("a pulse that is not 1 to 86400000 milliseconds"),
+                           QStringLiteral("%1 bytes").arg(payload.size())};
+        return command;
+    }
     if (payload == "ON")
         command.kind = Command::On;
     else if (payload == "OFF")

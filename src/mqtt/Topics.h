@@ -15,7 +15,8 @@
 // Every topic of a bridge carries its node (one per machine), so that any number of bridges
 // share one broker without touching each other:
 //   <prefix>/<node>/<copy>/output/<n>        ON or OFF, retained
-//   <prefix>/<node>/<copy>/output/<n>/set    commands
+//   <prefix>/<node>/<copy>/output/<n>/set    commands: ON, OFF, TOGGLE
+//   <prefix>/<node>/<copy>/output/<n>/pulse  a pulse's milliseconds, kept by the board
 //   <prefix>/<node>/<copy>/availability      online or offline, retained
 //   <prefix>/<node>/<copy>/status            the status line, retained
 //   <prefix>/<node>/bridge/state             online or offline, retained; the last will
@@ -53,6 +54,7 @@ QString availability(const Prefixes &p, const QString &copyName);
 QString status(const Prefixes &p, const QString &copyName);
 QString outputState(const Prefixes &p, const QString &copyName, int output);
 QString outputCommand(const Prefixes &p, const QString &copyName, int output); // .../set
+QString outputPulse(const Prefixes &p, const QString &copyName, int output);   // .../pulse
 QString commandFilter(const Prefixes &p); // <prefix>/<node>/+/output/+/+
 QString hubStatus(const Prefixes &p);     // <discovery>/status
 
@@ -77,10 +79,12 @@ struct Command
         On,
         Off,
         Toggle,
+        Pulse,
     };
     QString copyLevel; // the topic level, as level() makes it
     int output = 0;
     Kind kind = On;
+    quint32 milliseconds = 0; // of a pulse
 };
 struct Refusal
 {

@@ -62,14 +62,19 @@ QStringList BoardService::outputStates() const
     return states;
 }
 
+bool BoardService::refuse(const QString &call, const char16_t *error, const QString &message)
+{
+    if (calledFromDBus())
+        sendErrorReply(QString::fromUtf16(error), message);
+    emit callFailed(call, message);
+    return true;
+}
+
 // Refuses a call that must write nothing; single: the call names one output.
 bool BoardService::refused(const QString &call, uint output, bool single)
 {
     const auto refuse = [&](const char16_t *error, const QString &message) {
-        if (calledFromDBus())
-            sendErrorReply(QString::fromUtf16(error), message);
-        emit callFailed(call, message);
-        return true;
+        return BoardService::refuse(call, error, message);
     };
     if (m_link->hasFailed())
         return refuse(BoardBus::Errors::writeFailed,
@@ -120,6 +125,20 @@ void BoardService::ToggleOutput(uint output)
     const QString call = QStringLiteral("ToggleOutput(%1)").arg(output);
     if (!refused(call, output, true))
         replyToFailure(call, m_link->toggleOutput(int(output)));
+}
+
+void BoardService::PulseOutput(uint output, uint milliseconds)
+{
+    const QString call = QStringLiteral("PulseOutput(%1, %2)").arg(output).arg(milliseconds);
+    if (refused(call, output, true))
+        return;
+    if (milliseconds < 1 || milliseconds > BoardBus::maxPulseMs)
+        refuse(call, BoardBus::Errors::invalidDuration,
+               QStringLiteral("A pulse lasts 1 to %1 ms, not %2.")
+                   .arg(BoardBus::maxPulseMs)
+                   .arg(milliseconds));
+    else
+        replyToFailure(call, m_link->pulseOutput(int(output), milliseconds));
 }
 
 void BoardService::SetAllOutputs(bool on)

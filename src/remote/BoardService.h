@@ -48,6 +48,7 @@ public:
 public slots:
     void SetOutput(uint output, bool on);
     void ToggleOutput(uint output);
+    void PulseOutput(uint output, uint milliseconds);
     void SetAllOutputs(bool on);
 
 signals:
@@ -56,6 +57,7 @@ signals:
     void callFailed(const QString &call, const QString &reason);
 
 private:
+    bool refuse(const QString &call, const char16_t *error, const QString &message);
     bool refused(const QString &call, uint output, bool single);
     void replyToFailure(const QString &call, const PortError &error);
     QVariantMap properties() const;

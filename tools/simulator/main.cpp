@@ -1,37 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // SPDX-FileCopyrightText: 2026 Vantrelo developers
 
-// vantrelo-sim: plays the output controller on a pseudo-terminal.
+// vantrelo-sim: plays the output controller on a pseudo-terminal, with the firmware's own
+// protocol core, so it answers every frame as a board does.
 //
 //   vantrelo-sim --link build/demo/COM1 --id 1 --outputs 4
 //
-// Every frame received is logged on stdout with a timestamp.
+// Every frame received and every reply sent is logged on stdout with a timestamp.
 
-#include "ControllerCore.h"
+extern "C" {
+#include "protocol.h"
+}
+
 #include "Pty.h"
 #include "common/CommandLine.h"
+#include "common/UnixSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
-}
 
 void log(const QString &text)
 {
@@ -57,46 +54,64 @@ QString printable(const QByteArray &bytes)
     return out;
 }
 
+struct Behaviour
+{
+    QByteArray id;
+    int outputs = 4;
+    protocol_options options{};
+    bool silent = false;
+    bool noEcho = false; // answers AT and OA only
+    bool lineFeed = false;
+    int delayMs = 0;
+};
+
 class Simulator
 {
 public:
-    Simulator(Pty &pty, ControllerCore &core, bool silent, int delayMs, qsizetype echoless = -1)
-        : m_pty(pty), m_core(core), m_silent(silent), m_delayMs(delayMs), m_echoless(echoless),
+    Simulator(Pty &pty, Behaviour behaviour)
+        : m_pty(pty), m_behaviour(std::move(behaviour)),
           m_read(pty.controllerFd(), QSocketNotifier::Read),
           m_write(pty.controllerFd(), QSocketNotifier::Write)
     {
+        m_clock.start();
+        protocol_init(&m_core, m_behaviour.id.constData(), uint8_t(m_behaviour.id.size()),
+                      uint8_t(m_behaviour.outputs), &m_behaviour.options,
+                      {&Simulator::put, [](void *, uint16_t) {}, this}, now());
         m_write.setEnabled(false);
         QObject::connect(&m_read, &QSocketNotifier::activated, [this] { readAll(); });
         QObject::connect(&m_write, &QSocketNotifier::activated, [this] { flush(); });
+        m_due.setSingleShot(true);
+        m_due.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_due, &QTimer::timeout, [this] { tick(); });
     }
 
-    void send(const QByteArray &bytes)
+    // Switches an output on its own, as a board's button would, and reports it.
+    void toggle(int n)
     {
-        if (bytes.isEmpty())
-            return;
-        log(u"sent " + printable(bytes));
-        m_out += bytes;
-        flush();
+        const bool on = m_core.states & (1u << (n - 1));
+        feed(m_behaviour.id + 'O' + QByteArray::number(n) + (on ? "L\r" : "H\r"), false);
     }
 
 private:
+    uint32_t now() const { return uint32_t(m_clock.elapsed()); }
+
+    static void put(void *self, char c)
+    {
+        auto *sim = static_cast<Simulator *>(self);
+        if (sim->m_muted)
+            return;
+        sim->m_reply += c;
+        if (c == '\r' && sim->m_behaviour.lineFeed)
+            sim->m_reply += '\n';
+    }
+
     void readAll()
     {
         char buffer[4096];
         while (true) {
             const ssize_t n = ::read(m_pty.controllerFd(), buffer, sizeof buffer);
             if (n > 0) {
-                const QByteArray replies = m_core.feed(QByteArray(buffer, n));
-                for (const QByteArray &frame : m_core.lastFrames())
-                    log(u"received " + printable(frame + '\r'));
-                if (m_echoless >= 0) {
-                    // Only the handshake and the state query are answered.
-                    for (const QByteArray &frame : m_core.lastFrames())
-                        if (frame.mid(m_echoless) == "AT" || frame.mid(m_echoless) == "OA")
-                            reply(m_core.answer(frame));
-                } else if (!m_silent) {
-                    reply(replies);
-                }
+                feed(QByteArray(buffer, n), true);
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -105,14 +120,56 @@ private:
         }
     }
 
-    void reply(const QByteArray &bytes)
+    // Bytes through the core at the time now; received ones are logged frame by frame.
+    void feed(const QByteArray &bytes, bool received)
     {
+        protocol_tick(&m_core, now());
+        for (const char c : bytes) {
+            if (c == '\r') {
+                const QByteArray verb = m_frame.mid(m_behaviour.id.size());
+                m_muted =
+                    m_behaviour.silent || (m_behaviour.noEcho && verb != "AT" && verb != "OA");
+                if (received && !m_frame.isEmpty())
+                    log(u"received " + printable(m_frame + '\r'));
+                m_frame.clear();
+            } else if (c != '\n' && m_frame.size() < 256) {
+                m_frame += c;
+            }
+            protocol_receive(&m_core, c);
+            m_muted = false;
+        }
+        reply();
+    }
+
+    void tick()
+    {
+        protocol_tick(&m_core, now());
+        m_muted = m_behaviour.silent || m_behaviour.noEcho;
+        protocol_send_reports(&m_core);
+        m_muted = false;
+        reply();
+    }
+
+    void reply()
+    {
+        if (const uint32_t next = protocol_next_due(&m_core, now()); next != PROTOCOL_NOTHING_DUE)
+            m_due.start(std::chrono::milliseconds(next));
+        else
+            m_due.stop();
+        const QByteArray bytes = std::exchange(m_reply, QByteArray());
         if (bytes.isEmpty())
             return;
-        if (m_delayMs <= 0)
+        if (m_behaviour.delayMs <= 0)
             send(bytes);
         else
-            QTimer::singleShot(m_delayMs, [this, bytes] { send(bytes); });
+            QTimer::singleShot(m_behaviour.delayMs, [this, bytes] { send(bytes); });
+    }
+
+    void send(const QByteArray &bytes)
+    {
+        log(u"sent " + printable(bytes));
+        m_out += bytes;
+        flush();
     }
 
     void flush()
@@ -132,10 +189,13 @@ private:
     }
 
     Pty &m_pty;
-    ControllerCore &m_core;
-    bool m_silent;
-    int m_delayMs;
-    qsizetype m_echoless; // the identifier's length when commands go unanswered, else -1
+    Behaviour m_behaviour;
+    protocol m_core{};
+    QElapsedTimer m_clock;
+    QTimer m_due; // the next pulse's end, dead time or longest on-time
+    QByteArray m_frame;
+    QByteArray m_reply;
+    bool m_muted = false;
     QSocketNotifier m_read;
     QSocketNotifier m_write;
     QByteArray m_out;
@@ -151,74 +211,97 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Plays the output controller on a pseudo-terminal."));
-    const QCommandLineOption linkOpt(
-        QStringLiteral("link"), QStringLiteral("Path of the link to create, e.g. build/demo/COM1."),
-        QStringLiteral("path"));
-    const QCommandLineOption idOpt(QStringLiteral("id"),
-                                   QStringLiteral("Device identifier (may be empty)."),
-                                   QStringLiteral("text"), QString());
-    const QCommandLineOption outputsOpt(QStringLiteral("outputs"),
-                                        QStringLiteral("Number of outputs, 1 to 16."),
-                                        QStringLiteral("n"), QStringLiteral("4"));
-    const QCommandLineOption silentOpt(QStringLiteral("silent"), QStringLiteral("Never answer."));
-    const QCommandLineOption delayOpt(QStringLiteral("delay"), QStringLiteral("Reply delay in ms."),
-                                      QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption toggleOpt(
-        QStringLiteral("toggle-every"),
-        QStringLiteral("Switch one output on its own every ms (round robin)."),
-        QStringLiteral("ms"), QStringLiteral("0"));
-    const QCommandLineOption lfOpt(QStringLiteral("lf"),
-                                   QStringLiteral("End answers with CR LF instead of CR."));
-    const QCommandLineOption noEchoOpt(
-        QStringLiteral("no-echo"),
-        QStringLiteral("Answer the handshake and the state query, never a command."));
-    parser.addOptions(
-        {linkOpt, idOpt, outputsOpt, silentOpt, delayOpt, toggleOpt, lfOpt, noEchoOpt});
+        QStringLiteral("Plays the output controller on a pseudo-terminal. See vantrelo-sim(1)."));
+    const auto option = [&](const QString &name, const QString &help, const QString &value = {},
+                            const QString &defaultValue = {}) {
+        QCommandLineOption o(name, help, value, defaultValue);
+        parser.addOption(o);
+        return o;
+    };
+    const auto linkOpt = option(QStringLiteral("link"),
+                                QStringLiteral("Path of the link to create, e.g. build/demo/COM1."),
+                                QStringLiteral("path"));
+    const auto idOpt = option(QStringLiteral("id"),
+                              QStringLiteral("Device identifier, up to 8 characters (may be "
+                                             "empty)."),
+                              QStringLiteral("text"));
+    const auto outputsOpt =
+        option(QStringLiteral("outputs"), QStringLiteral("Number of outputs, 1 to 16."),
+               QStringLiteral("n"), QStringLiteral("4"));
+    const auto silentOpt = option(QStringLiteral("silent"), QStringLiteral("Never answer."));
+    const auto delayOpt = option(QStringLiteral("delay"), QStringLiteral("Reply delay in ms."),
+                                 QStringLiteral("ms"), QStringLiteral("0"));
+    const auto toggleOpt =
+        option(QStringLiteral("toggle-every"),
+               QStringLiteral("Switch one output on its own every ms (round robin)."),
+               QStringLiteral("ms"), QStringLiteral("0"));
+    const auto lfOpt =
+        option(QStringLiteral("lf"), QStringLiteral("End answers with CR LF instead of CR."));
+    const auto noEchoOpt =
+        option(QStringLiteral("no-echo"),
+               QStringLiteral("Answer the handshake and the state query, never a command."));
+    const auto interlockOpt =
+        option(QStringLiteral("interlock"),
+               QStringLiteral("Interlock groups, such as \"1,2 3,4\": never two of a group on."),
+               QStringLiteral("groups"));
+    const auto interlockMsOpt =
+        option(QStringLiteral("interlock-ms"),
+               QStringLiteral("Dead time of a group before one of it goes on (50)."),
+               QStringLiteral("ms"), QStringLiteral("50"));
+    const auto maxOnOpt =
+        option(QStringLiteral("max-on"), QStringLiteral("Longest on-time in seconds; 0: none (0)."),
+               QStringLiteral("seconds"), QStringLiteral("0"));
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
         return *status;
 
-    if (!parser.isSet(linkOpt)) {
-        std::fprintf(stderr, "vantrelo-sim: --link is required\n");
-        return 2;
-    }
-    bool ok = false;
-    const int outputs = parser.value(outputsOpt).toInt(&ok);
-    if (!ok || outputs < 1 || outputs > 16) {
-        std::fprintf(stderr, "vantrelo-sim: --outputs must be 1 to 16\n");
-        return 2;
-    }
+    if (!parser.isSet(linkOpt))
+        return fail(2, QStringLiteral("--link is required"));
+    Behaviour behaviour;
+    const auto number = [&](const QCommandLineOption &o, long long low, long long high) {
+        bool ok = false;
+        const long long value = parser.value(o).toLongLong(&ok);
+        return ok && value >= low && value <= high ? std::optional<long long>(value) : std::nullopt;
+    };
+    const auto outputs = number(outputsOpt, 1, PROTOCOL_OUTPUTS_MAX);
+    const auto deadMs = number(interlockMsOpt, 0, 65535);
+    const auto maxOn = number(maxOnOpt, 0, PROTOCOL_MAX_ON_MAX);
+    behaviour.id = parser.value(idOpt).toLatin1();
+    if (!outputs)
+        return fail(2, QStringLiteral("--outputs must be 1 to 16"));
+    if (!deadMs || !maxOn)
+        return fail(2, QStringLiteral("--interlock-ms must be 0 to 65535, --max-on 0 to %1")
+                           .arg(PROTOCOL_MAX_ON_MAX));
+    if (behaviour.id.size() > PROTOCOL_ID_MAX)
+        return fail(2, QStringLiteral("--id takes at most 8 characters"));
+    behaviour.outputs = int(*outputs);
+    behaviour.options.dead_ms = uint16_t(*deadMs);
+    behaviour.options.max_on_ms = uint32_t(*maxOn) * 1000u;
+    if (!protocol_parse_groups(parser.value(interlockOpt).toLatin1().constData(),
+                               uint8_t(behaviour.outputs), &behaviour.options))
+        return fail(2, u"--interlock \"" + parser.value(interlockOpt) +
+                           u"\": groups of two outputs or more, such as \"1,2 3,4\"");
+    behaviour.silent = parser.isSet(silentOpt);
+    behaviour.noEcho = parser.isSet(noEchoOpt);
+    behaviour.lineFeed = parser.isSet(lfOpt);
+    behaviour.delayMs = parser.value(delayOpt).toInt();
 
     Pty pty;
-    if (const QString error = pty.open(parser.value(linkOpt)); !error.isEmpty()) {
-        std::fprintf(stderr, "vantrelo-sim: %s\n", qPrintable(error));
-        return 1;
-    }
-
-    if (::pipe2(signalPipe, O_CLOEXEC) != 0)
-        return 1;
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-
-    ControllerCore core(parser.value(idOpt).toLatin1(), outputs, parser.isSet(lfOpt));
-    Simulator sim(pty, core, parser.isSet(silentOpt), parser.value(delayOpt).toInt(),
-                  parser.isSet(noEchoOpt) ? parser.value(idOpt).toLatin1().size() : -1);
+    if (const QString error = pty.open(parser.value(linkOpt)); !error.isEmpty())
+        return fail(1, error);
+    const UnixSignals unixSignals({SIGTERM, SIGINT});
+    QObject::connect(&unixSignals, &UnixSignals::received, &app, &QCoreApplication::quit);
+    Simulator sim(pty, behaviour);
 
     QTimer toggler;
     int next = 0;
     if (const int every = parser.value(toggleOpt).toInt(); every > 0) {
-        QObject::connect(&toggler, &QTimer::timeout, [&] {
-            const int n = next % core.outputs() + 1;
-            ++next;
-            sim.send(core.setOutput(n, !core.output(n)));
-        });
+        QObject::connect(&toggler, &QTimer::timeout,
+                         [&] { sim.toggle(next++ % behaviour.outputs + 1); });
         toggler.start(every);
     }
 
     log(QStringLiteral("ready on %1 -> %2, id \"%3\", %4 outputs")
             .arg(parser.value(linkOpt), pty.devicePath(), parser.value(idOpt))
-            .arg(outputs));
+            .arg(behaviour.outputs));
     return QCoreApplication::exec();
 }
