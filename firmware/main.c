@@ -15,8 +15,8 @@
  * through interrupt-driven ring buffers; a frame, or the reports of what the clock switched, is
  * only taken up when its longest reply fits in the transmit buffer, so the main loop never
  * waits for it, and the clock's switching never waits for the line. With nothing to do, the
- * MCU sleeps in idle mode: a received byte, a sent one, or the 16 ms tick that keeps the clock
- * and feeds the watchdog wakes it; what falls due is done at that tick. */
+ * MCU sleeps in idle mode: a received byte, a sent one, the 16 ms tick that keeps the clock and
+ * feeds the watchdog, or a compare match set for what falls due before the next tick wakes it. */
 #include "protocol.h"
 
 #include <avr/eeprom.h>
@@ -140,6 +140,9 @@ ISR(TIMER0_OVF_vect)
     clock_ms = ms;
 }
 
+/* A wake-up at what falls due between two ticks. */
+EMPTY_INTERRUPT(TIMER0_COMPB_vect)
+
 /* Milliseconds since power-up, to 64 us; wraps around after 49 days. */
 static uint32_t now_ms(void)
 {
@@ -221,6 +224,20 @@ int main(void)
             sei();
             protocol_receive(&p, (char)rx[rx_tail++ % sizeof rx]);
             continue;
+        }
+        /* Something due before the next tick wakes the MCU when it is due, to the timer's count
+         * (64 us), not at the tick after it. */
+        const uint32_t wait = protocol_next_due(&p, now_ms());
+        if (wait == 0) {
+            sei();
+            continue;
+        }
+        if (wait < 16u) {
+            OCR0B = (uint8_t)(TCNT0 + (uint8_t)((wait * 1000u + 63u) / 64u));
+            TIFR0 = _BV(OCF0B);
+            TIMSK0 |= _BV(OCIE0B);
+        } else {
+            TIMSK0 &= (uint8_t)~_BV(OCIE0B);
         }
         sleep_enable();
         sei();

@@ -207,6 +207,6 @@ cat <<TABLE
 | Emulated board, 3 s of wall time unpaced / paced to real time | $(v board_fast_emulated) s / $(v board_realtime_emulated) s emulated, $(v board_fast_cpu) % / $(v board_realtime_cpu) % of a core | |
 | Emulated board at 9600 baud, paced: click to pin change (median of 50) | $(v board_click_to_pin_median) ms | the wire: 5 bytes of "1O1H" CR, 5.2 ms |
 | Emulated board: click to echo recoloured (median; max) | $(v board_click_to_echo_median) ms; $(v board_click_to_echo_max) ms | the wire: frame and echo, 10 bytes, 10.4 ms |
-| Emulated board, paced: a pulse's pin high for 100 ms / 1 s / 10 s asked | $(v board_pulse_100_ms) ms / $(v board_pulse_1000_ms) ms / $(v board_pulse_10000_ms) ms | the board's tick: up to 16.4 ms more |
+| Emulated board, paced: a pulse's pin high for 100 ms / 1 s / 10 s asked | $(v board_pulse_100_ms) ms / $(v board_pulse_1000_ms) ms / $(v board_pulse_10000_ms) ms | the board wakes at the due time: within a millisecond |
 | Firmware size, 4 outputs / 16 outputs with every option (interlock, longest on-time, 8-character identifier) | $(v fw_flash) / $(v fw_all_flash) bytes of flash, $(v fw_ram) / $(v fw_all_ram) bytes of RAM | of 32,768 and 2,048; before pulses 1,940 and 424 |
 TABLE

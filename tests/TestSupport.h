@@ -10,7 +10,6 @@
 #include "serial/SystemSerialPort.h"
 
 #include <QDir>
-#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,16 +62,6 @@ public:
     }
     QString link() const { return m_link; }
     qint64 pid() const { return m_process.processId(); }
-    // The emulated board's output pins by name ("D3"), each as last reported ("high").
-    QMap<QString, QString> pins()
-    {
-        QMap<QString, QString> levels;
-        for (const QByteArray &line : log().split('\n'))
-            if (const QList<QByteArray> f = line.split(' '); f.size() == 4)
-                levels[QString::fromLatin1(f[2])] = QString::fromLatin1(f[3]);
-        return levels;
-    }
-
     // Everything it printed so far.
     QByteArray log(int waitMs = 0)
     {

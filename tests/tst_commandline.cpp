@@ -18,50 +18,38 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status"); // -1: still running after a second, as it should be
         QTest::addColumn<QString>("output");
-        const QString app = QStringLiteral(VANTRELO_APP), sim = QStringLiteral(VANTRELO_SIM);
-        QTest::newRow("version") << app << QStringList{"--version"} << 0 << "vantrelo 0.1.0\n";
-        QTest::newRow("help") << app << QStringList{"--help"} << 0 << "Usage: vantrelo [options]\n";
-        QTest::newRow("help, no display")
-            << app << QStringList{"-h"} << 0 << "Usage: vantrelo [options]\n";
-        QTest::newRow("unknown option")
-            << app << QStringList{"--bogus"} << 2 << "vantrelo: Unknown option 'bogus'.";
-        QTest::newRow("an argument")
-            << app << QStringList{"x"} << 2 << "vantrelo: unexpected argument 'x'";
-        QTest::newRow("none: the window") << app << QStringList{} << -1 << "";
-        QTest::newRow("sim version") << sim << QStringList{"-v"} << 0 << "vantrelo-sim 0.1.0\n";
-        QTest::newRow("board version") << QStringLiteral(VANTRELO_BOARD) << QStringList{"--version"}
-                                       << 0 << "vantrelo-board 0.1.0\n";
-        QTest::newRow("sim unknown")
-            << sim << QStringList{"--nope"} << 2 << "vantrelo-sim: Unknown option 'nope'.";
-        const QString service = QStringLiteral(VANTRELOD);
-        QTest::newRow("service version")
-            << service << QStringList{"--version"} << 0 << "vantrelod 0.1.0\n";
-        QTest::newRow("service, no name") << service << QStringList{} << 2 << "no board name";
-        QTest::newRow("service, empty name")
-            << service << QStringList{""} << 2 << "no board name '': a name is not empty";
-        QTest::newRow("service, a / in the name")
-            << service << QStringList{"a/b"} << 2 << "holds no /";
-        QTest::newRow("service, two names") << service << QStringList{"a", "b"} << 2 << "not a b";
-        QTest::newRow("service unknown")
-            << service << QStringList{"--nope", "a"} << 2 << "Unknown option 'nope'";
+        const auto row = [](const char *tag, const char *program, const QStringList &arguments,
+                            int status, const char *output) {
+            QTest::newRow(tag) << QString(program) << arguments << status << QString(output);
+        };
+        const char *app = VANTRELO_APP, *sim = VANTRELO_SIM, *service = VANTRELOD;
+        row("version", app, {"--version"}, 0, "vantrelo 0.1.0\n");
+        row("help", app, {"--help"}, 0, "Usage: vantrelo [options]\n");
+        row("help, no display", app, {"-h"}, 0, "Usage: vantrelo [options]\n");
+        row("unknown option", app, {"--bogus"}, 2, "vantrelo: Unknown option 'bogus'.");
+        row("an argument", app, {"x"}, 2, "vantrelo: unexpected argument 'x'");
+        row("none: the window", app, {}, -1, "");
+        row("sim version", sim, {"-v"}, 0, "vantrelo-sim 0.1.0\n");
+        row("board version", VANTRELO_BOARD, {"--version"}, 0, "vantrelo-board 0.1.0\n");
+        row("sim unknown", sim, {"--nope"}, 2, "vantrelo-sim: Unknown option 'nope'.");
+        row("service version", service, {"--version"}, 0, "vantrelod 0.1.0\n");
+        row("service, no name", service, {}, 2, "no board name");
+        row("service, empty name", service, {""}, 2, "no board name '': a name is not empty");
+        row("service, a / in the name", service, {"a/b"}, 2, "holds no /");
+        row("service, two names", service, {"a", "b"}, 2, "not a b");
+        row("service unknown", service, {"--nope", "a"}, 2, "Unknown option 'nope'");
         // The bridge checks every option before it connects anywhere.
-        const QString mqtt = QStringLiteral(VANTRELO_MQTT);
-        QTest::newRow("mqtt, a tab in the client id")
-            << mqtt << QStringList{"--client-id", "a\tb"} << 2 << "no client id";
-        QTest::newRow("mqtt, a URL for the host")
-            << mqtt << QStringList{"--host", "mqtts://broker:8883"} << 2 << "alone, such as";
-        QTest::newRow("mqtt, a wildcard in the prefix")
-            << mqtt << QStringList{"--prefix", "a/#"} << 2 << "no prefix \"a/#\"";
-        QTest::newRow("mqtt, a / in the node")
-            << mqtt << QStringList{"--node-id", "a/b"} << 2 << "no node id \"a/b\"";
-        QTest::newRow("mqtt, a CA that is not PEM")
-            << mqtt << QStringList{"--cafile", mqtt} << 2 << "no certificate or crl found";
-        QTest::newRow("mqtt, a certificate without its key")
-            << mqtt << QStringList{"--cafile", mqtt, "--cert", mqtt} << 2
-            << "--cert and --key go together";
-        QTest::newRow("mqtt, a TLS version")
-            << mqtt << QStringList{"--tls-use-os-certs", "--tls-version", "tlsv1.0"} << 2
-            << "no TLS version";
+        const char *mqtt = VANTRELO_MQTT;
+        row("mqtt, a tab in the client id", mqtt, {"--client-id", "a\tb"}, 2, "no client id");
+        row("mqtt, a URL for the host", mqtt, {"--host", "mqtts://b:8883"}, 2, "alone, such as");
+        row("mqtt, a wildcard in the prefix", mqtt, {"--prefix", "a/#"}, 2, "no prefix \"a/#\"");
+        row("mqtt, a / in the node", mqtt, {"--node-id", "a/b"}, 2, "no node id \"a/b\"");
+        row("mqtt, a CA that is not PEM", mqtt, {"--cafile", mqtt}, 2,
+            "no certificate or crl found");
+        row("mqtt, a certificate without its key", mqtt, {"--cafile", mqtt, "--cert", mqtt}, 2,
+            "--cert and --key go together");
+        row("mqtt, a TLS version", mqtt, {"--tls-use-os-certs", "--tls-version", "tlsv1.0"}, 2,
+            "no TLS version");
     }
     void answers()
     {

@@ -68,28 +68,6 @@ class TestRemote : public QObject
 private slots:
     void initTestCase() { QVERIFY2(!m_bus.address().isEmpty(), "dbus-daemon did not start"); }
 
-    void labels_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("board.1") << "board.1"
-                                 << "board_2e1";
-        QTest::newRow("pump") << "pump"
-                              << "pump";
-        QTest::newRow("2nd") << "2nd"
-                             << "_32nd";
-        QTest::newRow("a_b-c") << "a_b-c"
-                               << "a_5fb_2dc";
-        QTest::newRow("umlaut") << QStringLiteral("k\u00fchl") << "k_c3_bchl";
-        QTest::newRow("Z9") << "Z9"
-                            << "Z9";
-    }
-    void labels()
-    {
-        QFETCH(QString, name);
-        QTEST(BoardBus::label(name), "label");
-    }
-
     void commands_data()
     {
         QTest::addColumn<int>("phase"); // 0 searching, 1 connected, 2 device lost, 3 link restarted
@@ -97,39 +75,32 @@ private slots:
         QTest::addColumn<QVariantList>("args");
         QTest::addColumn<QString>("refusal"); // the error's last part; empty: none
         QTest::addColumn<QByteArray>("frame");
+        const auto row = [](const char *tag, int phase, const char *method, QVariantList args,
+                            const char *refusal, const char *frame = "") {
+            QTest::newRow(tag) << phase << method << args << refusal << QByteArray(frame);
+        };
         const QVariantList two = {uint(2), true};
-        QTest::newRow("SetOutput 2 on") << 1 << "SetOutput" << two << "" << QByteArray("7O2H\r");
-        QTest::newRow("SetOutput 4 off")
-            << 1 << "SetOutput" << QVariantList{uint(4), false} << "" << QByteArray("7O4L\r");
-        QTest::newRow("ToggleOutput 3 on")
-            << 1 << "ToggleOutput" << QVariantList{uint(3)} << "" << QByteArray("7O3L\r");
-        QTest::newRow("SetAllOutputs off")
-            << 1 << "SetAllOutputs" << QVariantList{false} << "" << QByteArray("7OAL\r");
-        QTest::newRow("PulseOutput 2 for a day")
-            << 1 << "PulseOutput" << QVariantList{uint(2), uint(86400000)} << ""
-            << QByteArray("7O2P86400000\r");
-        for (const uint ms : {0u, 86400001u})
-            QTest::newRow(qPrintable(QStringLiteral("PulseOutput 2 %1 ms").arg(ms)))
-                << 1 << "PulseOutput" << QVariantList{uint(2), ms} << "InvalidDuration"
-                << QByteArray();
-        QTest::newRow("PulseOutput 5") << 1 << "PulseOutput" << QVariantList{uint(5), uint(500)}
-                                       << "NoSuchOutput" << QByteArray();
-        QTest::newRow("pulse, searching") << 0 << "PulseOutput" << QVariantList{uint(1), uint(500)}
-                                          << "NotConnected" << QByteArray();
+        row("SetOutput 2 on", 1, "SetOutput", two, "", "7O2H\r");
+        row("SetOutput 4 off", 1, "SetOutput", {uint(4), false}, "", "7O4L\r");
+        row("ToggleOutput 3 on", 1, "ToggleOutput", {uint(3)}, "", "7O3L\r");
+        row("SetAllOutputs off", 1, "SetAllOutputs", {false}, "", "7OAL\r");
+        row("PulseOutput 2 for a day", 1, "PulseOutput", {uint(2), uint(86400000)}, "",
+            "7O2P86400000\r");
+        row("PulseOutput 2 0 ms", 1, "PulseOutput", {uint(2), uint(0)}, "InvalidDuration");
+        row("PulseOutput 2 86400001 ms", 1, "PulseOutput", {uint(2), uint(86400001)},
+            "InvalidDuration");
+        row("PulseOutput 5", 1, "PulseOutput", {uint(5), uint(500)}, "NoSuchOutput");
+        row("pulse, searching", 0, "PulseOutput", {uint(1), uint(500)}, "NotConnected");
         for (const uint n : {0u, 5u, 16u, 4294967295u})
-            QTest::newRow(qPrintable(QStringLiteral("SetOutput %1").arg(n)))
-                << 1 << "SetOutput" << QVariantList{n, true} << "NoSuchOutput" << QByteArray();
-        QTest::newRow("ToggleOutput 0")
-            << 1 << "ToggleOutput" << QVariantList{uint(0)} << "NoSuchOutput" << QByteArray();
-        QTest::newRow("searching") << 0 << "SetOutput" << two << "NotConnected" << QByteArray();
-        QTest::newRow("all, searching")
-            << 0 << "SetAllOutputs" << QVariantList{true} << "NotConnected" << QByteArray();
-        QTest::newRow("device lost") << 2 << "SetOutput" << two << "NotConnected" << QByteArray();
-        QTest::newRow("toggle, device lost")
-            << 2 << "ToggleOutput" << QVariantList{uint(1)} << "NotConnected" << QByteArray();
-        QTest::newRow("after a save") << 3 << "SetOutput" << two << "NotConnected" << QByteArray();
-        QTest::newRow("wrong types")
-            << 1 << "SetOutput" << QVariantList{QStringLiteral("2"), true} << "" << QByteArray();
+            row(qPrintable(QStringLiteral("SetOutput %1").arg(n)), 1, "SetOutput", {n, true},
+                "NoSuchOutput");
+        row("ToggleOutput 0", 1, "ToggleOutput", {uint(0)}, "NoSuchOutput");
+        row("searching", 0, "SetOutput", two, "NotConnected");
+        row("all, searching", 0, "SetAllOutputs", {true}, "NotConnected");
+        row("device lost", 2, "SetOutput", two, "NotConnected");
+        row("toggle, device lost", 2, "ToggleOutput", {uint(1)}, "NotConnected");
+        row("after a save", 3, "SetOutput", two, "NotConnected");
+        row("wrong types", 1, "SetOutput", {QStringLiteral("2"), true}, "");
     }
     void commands()
     {

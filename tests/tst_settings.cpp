@@ -205,15 +205,6 @@ private slots:
         QVERIFY(!QFile::exists(backup));
     }
 
-    void saveWithoutAFileWritesTheDefaults()
-    {
-        WindowRig rig; // no settings file beside the program
-        rig.window.load();
-        QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
-        QCOMPARE(rig.readIni(), defaultsFile);
-        QCOMPARE(rig.readIni().size(), 52);
-    }
-
     void saveConvertsAndRestarts()
     {
         WindowRig rig;
@@ -248,23 +239,21 @@ private slots:
         QTest::addColumn<int>("box"); // 0 COM, 1 BAUD, 2 STime, 3 ID, 4 output 2 name
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("refusal");
+        const auto row = [](const char *tag, int box, const char *text, const QString &refusal) {
+            QTest::newRow(tag) << box << QString::fromUtf8(text) << refusal;
+        };
         const QString lineBreak = QStringLiteral("holds a line break or a double quote");
         const QString port = QStringLiteral("The COM box needs a port number from 1 to 32767.");
-        QTest::newRow("line break pasted") << 4 << "Fan\nB"
-                                           << "The output 2 name box " + lineBreak;
-        QTest::newRow("CR pasted") << 4 << "Fan\rB"
-                                   << "The output 2 name box " + lineBreak;
-        QTest::newRow("double quote") << 3 << "7\""
-                                      << "The ID box " + lineBreak;
-        QTest::newRow("bit rate with a blank") << 1 << "9600 "
-                                               << "The BAUD box needs a bit rate";
-        QTest::newRow("bit rate with a letter") << 1 << "96O0"
-                                                << "The BAUD box needs a bit rate";
-        QTest::newRow("port 0") << 0 << "0" << port;
-        QTest::newRow("port abc") << 0 << "abc" << port;
-        QTest::newRow("port 70000") << 0 << "70000" << port;
-        QTest::newRow("STime 1e2") << 2 << "1e2"
-                                   << "The STime box needs a whole number from -32768 to 32767.";
+        const QString baud = QStringLiteral("The BAUD box needs a bit rate");
+        row("line break pasted", 4, "Fan\nB", "The output 2 name box " + lineBreak);
+        row("CR pasted", 4, "Fan\rB", "The output 2 name box " + lineBreak);
+        row("double quote", 3, "7\"", "The ID box " + lineBreak);
+        row("bit rate with a blank", 1, "9600 ", baud);
+        row("bit rate with a letter", 1, "96O0", baud);
+        row("port 0", 0, "0", port);
+        row("port abc", 0, "abc", port);
+        row("port 70000", 0, "70000", port);
+        row("STime 1e2", 2, "1e2", "The STime box needs a whole number from -32768 to 32767.");
     }
     void saveRefuses()
     {
@@ -323,31 +312,6 @@ private slots:
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // the cause is gone: saved
         QVERIFY(rig.readIni().endsWith("\"Pump\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n"));
         QCOMPARE(rig.warnings.size(), 1);
-    }
-
-    void folderTakingNoNewFile()
-    {
-        // Only a user that permissions bind sees such a folder: run the save as nobody.
-        QTemporaryDir dir;
-        const QString file = dir.filePath("board.ini");
-        QCOMPARE(SettingsFile::write(file, {}), QString());
-        const bool root = ::geteuid() == 0;
-        if (root && (QStandardPaths::findExecutable("setpriv").isEmpty() ||
-                     ::chown(qPrintable(dir.path()), 65534, 65534) ||
-                     ::chown(qPrintable(file), 65534, 65534)))
-            QSKIP("needs setpriv to save as another user");
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-        SettingsRecord record;
-        record.portNumber = 5;
-        if (root)
-            QCOMPARE(
-                QProcess::execute("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                              QStringLiteral(VANTRELO_TEST_HELPER), "save", file}),
-                0);
-        else
-            QCOMPARE(SettingsFile::write(file, record), QString());
-        QCOMPARE(SettingsFile::read(file), std::optional(record));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"board.ini"});
     }
 
     void saveFailureKeepsTheOldBytes_data()
@@ -448,8 +412,9 @@ private slots:
                                   env)
                      .out,
                  output.replace("$B", beside).replace("$C", own));
-        // The default stays; the user's file holds the new port.
+        // The default stays; the user's file holds the new port, written in place: no new file.
         QCOMPARE(contents(beside).left(2), QByteArray(mode ? "9," : file.left(2)));
+        QCOMPARE(QDir(exeDir.path()).entryList(QDir::Files), QStringList{"board.ini"});
         QCOMPARE(contents(own + "/board.ini.bak"), kept.isEmpty() ? "<missing>" : kept);
     }
 };

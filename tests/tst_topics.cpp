@@ -13,36 +13,29 @@ class TestTopics : public QObject
 {
     Q_OBJECT
 private slots:
+    // A name's topic level, and its device id with the node "pi-4": the labels there are the
+    // copies' bus-name labels.
     void levels_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("level");
-        QTest::addColumn<QString>("deviceId"); // with the node "pi-4"
-        QTest::newRow("plain") << "pump"
-                               << "pump"
-                               << "vantrelo_pi_2d4_pump";
-        QTest::newRow("dot and digit") << "2nd.board"
-                                       << "2nd.board"
-                                       << "vantrelo_pi_2d4__32nd_2eboard";
-        QTest::newRow("wildcards and slash") << "a+b#c/d"
-                                             << "a_2bb_23c_2fd"
-                                             << "vantrelo_pi_2d4_a_2bb_23c_2fd";
+        QTest::addColumn<QString>("deviceId");
+        const auto row = [](const char *tag, const QString &name, const char *level,
+                            const char *device) {
+            QTest::newRow(tag) << name << QString::fromUtf8(level)
+                               << "vantrelo_pi_2d4_" + QString::fromUtf8(device);
+        };
+        row("plain", "pump", "pump", "pump");
+        row("dot and digit", "2nd.board", "2nd.board", "_32nd_2eboard");
+        row("wildcards and slash", "a+b#c/d", "a_2bb_23c_2fd", "a_2bb_23c_2fd");
         // Two names never share a level: the escape character is escaped too.
-        QTest::newRow("x+1") << "x+1"
-                             << "x_2b1"
-                             << "vantrelo_pi_2d4_x_2b1";
-        QTest::newRow("x_2b1") << "x_2b1"
-                               << "x_5f2b1"
-                               << "vantrelo_pi_2d4_x_5f2b1";
-        QTest::newRow("controls") << "a\tb\u007f\u0085"
-                                  << "a_09b_7f_c2_85"
-                                  << "vantrelo_pi_2d4_a_09b_7f_c2_85";
-        QTest::newRow("non-characters")
-            << QStringLiteral("k\ufdd0\uffff\U0001fffe") << "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be"
-            << "vantrelo_pi_2d4_k_ef_b7_90_ef_bf_bf_f0_9f_bf_be";
-        QTest::newRow("umlaut and space stay")
-            << QStringLiteral("K\u00fchl raum") << QStringLiteral("K\u00fchl raum")
-            << "vantrelo_pi_2d4_K_c3_bchl_20raum";
+        row("x+1", "x+1", "x_2b1", "x_2b1");
+        row("x_2b1", "x_2b1", "x_5f2b1", "x_5f2b1");
+        row("controls", "a\tb\u007f\u0085", "a_09b_7f_c2_85", "a_09b_7f_c2_85");
+        row("non-characters", QStringLiteral("k\ufdd0\uffff\U0001fffe"),
+            "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be", "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be");
+        row("umlaut and space stay", QStringLiteral("K\u00fchl raum"), "K\u00fchl raum",
+            "K_c3_bchl_20raum");
     }
     void levels()
     {
@@ -106,37 +99,29 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("output"); // 0: refused
         QTest::addColumn<int>("kind");
+        const auto row = [](const QString &tag, const QString &topic, const QByteArray &payload,
+                            int output = 0, Topics::Command::Kind kind = Topics::Command::On) {
+            QTest::newRow(qPrintable(tag)) << topic << payload << output << int(kind);
+        };
         const QString set = QStringLiteral("plant/a/vantrelo/pi/x_5fy/output/%1/set");
-        QTest::newRow("ON") << set.arg(1) << QByteArray("ON") << 1 << int(Topics::Command::On);
-        QTest::newRow("OFF") << set.arg(4) << QByteArray("OFF") << 4 << int(Topics::Command::Off);
-        QTest::newRow("TOGGLE") << set.arg(2) << QByteArray("TOGGLE") << 2
-                                << int(Topics::Command::Toggle);
         const QString pulse = QStringLiteral("plant/a/vantrelo/pi/x_5fy/output/%1/pulse");
-        QTest::newRow("pulse a day")
-            << pulse.arg(3) << QByteArray("86400000") << 3 << int(Topics::Command::Pulse);
+        row("ON", set.arg(1), "ON", 1, Topics::Command::On);
+        row("OFF", set.arg(4), "OFF", 4, Topics::Command::Off);
+        row("TOGGLE", set.arg(2), "TOGGLE", 2, Topics::Command::Toggle);
+        row("pulse a day", pulse.arg(3), "86400000", 3, Topics::Command::Pulse);
         for (const char *bad : {"0", "012", "86400001", "5s", "-5", "+5", " 5", "", "1e3"})
-            QTest::newRow(qPrintable(QString("pulse \"%1\"").arg(bad)))
-                << pulse.arg(3) << QByteArray(bad) << 0 << 0;
-        QTest::newRow("pulse, output 5") << pulse.arg(5) << QByteArray("500") << 0 << 0;
-        QTest::newRow("lower case") << set.arg(1) << QByteArray("on") << 0 << 0;
-        QTest::newRow("another word") << set.arg(1) << QByteArray("TRUE") << 0 << 0;
-        QTest::newRow("empty") << set.arg(1) << QByteArray() << 0 << 0;
-        QTest::newRow("trailing newline") << set.arg(1) << QByteArray("ON\n") << 0 << 0;
-        QTest::newRow("257 bytes") << set.arg(1) << QByteArray(257, 'O') << 0 << 0;
-        QTest::newRow("binary") << set.arg(1) << QByteArray("O\0N", 3) << 0 << 0;
-        QTest::newRow("output 0") << set.arg(0) << QByteArray("ON") << 0 << 0;
-        QTest::newRow("output 5") << set.arg(5) << QByteArray("ON") << 0 << 0;
-        QTest::newRow("output 01") << set.arg("01") << QByteArray("ON") << 0 << 0;
-        QTest::newRow("output 10") << set.arg(10) << QByteArray("ON") << 0 << 0;
-        QTest::newRow("output +1") << set.arg("+1") << QByteArray("ON") << 0 << 0;
-        QTest::newRow("state topic")
-            << "plant/a/vantrelo/pi/x_5fy/output/1" << QByteArray("ON") << 0 << 0;
-        QTest::newRow("another node")
-            << "plant/a/vantrelo/nas/x_5fy/output/1/set" << QByteArray("ON") << 0 << 0;
-        QTest::newRow("no node") << "plant/a/vantrelo/x_5fy/output/1/set" << QByteArray("ON") << 0
-                                 << 0;
-        QTest::newRow("extra level")
-            << "plant/a/vantrelo/pi/x_5fy/x/output/1/set" << QByteArray("ON") << 0 << 0;
+            row(QString("pulse \"%1\"").arg(bad), pulse.arg(3), bad);
+        row("pulse, output 5", pulse.arg(5), "500");
+        for (const char *bad : {"on", "TRUE", "", "ON\n"})
+            row(QString("payload \"%1\"").arg(bad), set.arg(1), bad);
+        row("257 bytes", set.arg(1), QByteArray(257, 'O'));
+        row("binary", set.arg(1), QByteArray("O\0N", 3));
+        for (const char *n : {"0", "5", "01", "10", "+1"})
+            row(QString("output %1").arg(n), set.arg(n), "ON");
+        row("state topic", "plant/a/vantrelo/pi/x_5fy/output/1", "ON");
+        row("another node", "plant/a/vantrelo/nas/x_5fy/output/1/set", "ON");
+        row("no node", "plant/a/vantrelo/x_5fy/output/1/set", "ON");
+        row("extra level", "plant/a/vantrelo/pi/x_5fy/x/output/1/set", "ON");
     }
     void commands()
     {
