@@ -18,10 +18,10 @@ struct FakeCopy
 {
     FakeCopy(const QString &busAddress, const QString &name, const QString &id = {})
         : link(&port, LinkTimings{}.scaled(0.05)), service(&link, name),
-          bus(QDBusConnection::connectToBus(busAddress, QStringLiteral("copy-") + name))
+          bus(QDBusConnection::connectToBus(busAddress, QString("copy-") + name))
     {
         registration = service.registerOn(bus);
-        link.start({1, QStringLiteral("9600"), id});
+        link.start({1, QString("9600"), id});
     }
     ~FakeCopy() { QDBusConnection::disconnectFromBus(bus.name()); }
 

@@ -13,10 +13,10 @@ struct FakeSerialPort : SerialPort
     PortError open(int portNumber, const LineSettings &settings) override
     {
         if (m_open)
-            return {PortErrors::PortAlreadyOpen, QStringLiteral("already open")};
+            return {PortErrors::PortAlreadyOpen, QString("already open")};
         if (failOpenWith) // the real port's shape: the device, then the system's reason
             return {failOpenWith, failOpenDetail.isEmpty()
-                                      ? describePort(portNumber) + QStringLiteral(": refused")
+                                      ? describePort(portNumber) + QString(": refused")
                                       : failOpenDetail};
         m_open = true;
         opened << std::make_pair(portNumber, settings);
@@ -27,15 +27,15 @@ struct FakeSerialPort : SerialPort
     PortError write(const QByteArray &bytes) override
     {
         if (!m_open)
-            return {PortErrors::PortNotOpen, QStringLiteral("the port is not open")};
+            return {PortErrors::PortNotOpen, QString("the port is not open")};
         if (failWriteWith)
-            return {failWriteWith, QStringLiteral("write refused")};
+            return {failWriteWith, QString("write refused")};
         written << bytes;
         return {};
     }
     QString describePort(int portNumber) const override
     {
-        return QStringLiteral("COM%1 -> %2").arg(portNumber).arg(device);
+        return QString("COM%1 -> %2").arg(portNumber).arg(device);
     }
     QStringList presentPorts() const override { return ports; }
 
@@ -43,11 +43,11 @@ struct FakeSerialPort : SerialPort
     void loseDevice()
     {
         m_open = false;
-        emit deviceLost({PortErrors::ReadFailed, describePort(1) + QStringLiteral(": gone")});
+        emit deviceLost({PortErrors::ReadFailed, describePort(1) + QString(": gone")});
     }
 
-    QString device = QStringLiteral("/dev/fake0");
-    QStringList ports = {QStringLiteral("COM1 = /dev/fake0")};
+    QString device = QString("/dev/fake0");
+    QStringList ports = {QString("COM1 = /dev/fake0")};
     int failOpenWith = 0;
     QString failOpenDetail;
     int failWriteWith = 0;

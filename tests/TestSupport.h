@@ -18,9 +18,20 @@
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace TestSupport {
+
+// A child process the test owns: killed with the object.
+struct Child : QProcess
+{
+    ~Child() override
+    {
+        kill();
+        waitForFinished(5000);
+    }
+};
 
 // The simulator (or with a firmware image, the emulated board), linked at <folder>/COM<n>.
 class Simulator
@@ -28,16 +39,13 @@ class Simulator
 public:
     Simulator(const QString &folder, int port, const QStringList &extraArgs = {},
               const QString &firmware = {})
-        : m_link(QDir(folder).filePath(QStringLiteral("COM%1").arg(port)))
+        : m_link(QDir(folder).filePath(QString("COM%1").arg(port)))
     {
-        m_process.setProgram(firmware.isEmpty() ? QStringLiteral(VANTRELO_SIM)
-                                                : QStringLiteral(VANTRELO_BOARD));
-        m_process.setArguments(QStringList{QStringLiteral("--link"), m_link} + extraArgs);
-        if (!firmware.isEmpty())
-            m_process.setArguments(m_process.arguments() +
-                                   QStringList{QStringLiteral("--firmware"), firmware});
+        m_process.setProgram(firmware.isEmpty() ? VANTRELO_SIM : VANTRELO_BOARD);
+        m_process.setArguments(
+            QStringList{"--link", m_link} + extraArgs +
+            (firmware.isEmpty() ? QStringList() : QStringList{"--firmware", firmware}));
     }
-    ~Simulator() { kill(); }
 
     bool start()
     {
@@ -72,7 +80,7 @@ public:
 
 private:
     QString m_link;
-    QProcess m_process;
+    Child m_process;
     QByteArray m_log;
 };
 
@@ -82,15 +90,11 @@ class PrivateBus
 public:
     PrivateBus()
     {
-        m_daemon.start(
-            QStringLiteral("dbus-daemon"),
-            {QStringLiteral("--session"), QStringLiteral("--nofork"),
-             QStringLiteral("--print-address"),
-             QStringLiteral("--address=unix:path=") + m_dir.filePath(QStringLiteral("bus"))});
+        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address",
+                                       "--address=unix:path=" + m_dir.filePath("bus")});
         if (m_daemon.waitForReadyRead(5000))
             m_address = QString::fromLatin1(m_daemon.readLine().trimmed());
     }
-    ~PrivateBus() { stop(); }
     void stop()
     {
         m_daemon.kill();
@@ -102,13 +106,13 @@ public:
     QProcessEnvironment environment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        env.insert("DBUS_SESSION_BUS_ADDRESS", m_address);
         return env;
     }
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_daemon;
+    Child m_daemon;
     QString m_address;
 };
 
@@ -125,7 +129,7 @@ inline Run run(const QString &program, const QStringList &args,
                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
                const QByteArray &input = {}, int timeoutMs = 10000)
 {
-    QProcess p;
+    Child p;
     p.setProcessEnvironment(env);
     p.start(program, args);
     p.write(input);
@@ -166,31 +170,30 @@ struct ProgramCopy
         : sim(dir.path(), 1, simArgs)
     {
         exe = dir.filePath(name);
-        started = (kind == Service || QFile::copy(QStringLiteral(VANTRELO_APP), exe)) &&
-                  writeFile(exe + QStringLiteral(".ini"),
+        started = (kind == Service || QFile::copy(VANTRELO_APP, exe)) &&
+                  writeFile(exe + ".ini",
                             "1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n") &&
                   sim.start();
         if (kind == Service) {
-            args = QStringList{QStringLiteral("--settings"), exe + QStringLiteral(".ini"), name};
-            exe = QStringLiteral(VANTRELOD);
+            args = QStringList{"--settings", exe + ".ini", name};
+            exe = VANTRELOD;
         }
         program.setProcessEnvironment(env);
         start();
     }
-    ~ProgramCopy() { quit(); }
     void start() { program.start(exe, args); }
     void quit()
     {
         program.kill();
         program.waitForFinished(5000);
     }
-    bool connected() { return sim.received().contains(QStringLiteral("OA<CR>")); }
+    bool connected() { return sim.received().contains("OA<CR>"); }
 
     QTemporaryDir dir;
     QString exe;
     QStringList args;
     TestSupport::Simulator sim;
-    QProcess program;
+    Child program; // goes first: its board outlives it
     bool started = false;
 };
 
@@ -224,35 +227,28 @@ public:
     // Extra lines for the listener (TLS files, password file...), written to its folder.
     explicit Broker(const QByteArray &extraConfig = {}) : m_port(freePort())
     {
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                QFileDevice::ExeOther | QFileDevice::ReadGroup |
-                                                QFileDevice::ExeGroup);
-        QFile conf(filePath(QStringLiteral("mosquitto.conf")));
-        if (conf.open(QIODevice::WriteOnly))
-            conf.write("listener " + QByteArray::number(m_port) +
-                       " 127.0.0.1\npersistence false\n" +
-                       (extraConfig.contains("password_file") ? "" : "allow_anonymous true\n") +
-                       extraConfig);
+        ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
+        (void)writeFile(
+            filePath("mosquitto.conf"),
+            "listener " + QByteArray::number(m_port) + " 127.0.0.1\npersistence false\n" +
+                (extraConfig.contains("password_file") ? "" : "allow_anonymous true\n") +
+                extraConfig);
     }
-    ~Broker() { stop(); }
 
     bool start()
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("mosquitto"),
-                        {QStringLiteral("-c"), filePath(QStringLiteral("mosquitto.conf"))});
-        QByteArray log;
-        for (int i = 0; i < 100 && !log.contains("running"); ++i)
+        m_process.start("mosquitto", {"-c", filePath("mosquitto.conf")});
+        for (int i = 0; i < 100 && !m_log.contains("running"); ++i)
             if (m_process.waitForReadyRead(50))
-                log += m_process.readAll();
-        m_log = log;
-        return log.contains("running");
+                m_log += m_process.readAll();
+        return m_log.contains("running");
     }
     void stop()
     {
         m_process.kill();
         m_process.waitForFinished(5000);
+        m_log.clear();
     }
     QByteArray log() { return m_log += m_process.readAll(); }
     int port() const { return m_port; }
@@ -261,7 +257,7 @@ public:
 private:
     QTemporaryDir m_dir;
     int m_port;
-    QProcess m_process;
+    Child m_process;
     QByteArray m_log;
 };
 
@@ -271,17 +267,10 @@ class Subscriber
 public:
     Subscriber(const Broker &broker, const QString &filter, const QStringList &extraArgs = {})
     {
-        m_process.start(QStringLiteral("mosquitto_sub"),
-                        QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                                    QStringLiteral("-p"), QString::number(broker.port()),
-                                    QStringLiteral("-t"), filter, QStringLiteral("-F"),
-                                    QStringLiteral("%r %t %p")} +
+        m_process.start("mosquitto_sub",
+                        QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t",
+                                    filter, "-F", "%r %t %p"} +
                             extraArgs);
-    }
-    ~Subscriber()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
     }
     QStringList lines()
     {
@@ -292,7 +281,7 @@ public:
     }
 
 private:
-    QProcess m_process;
+    Child m_process;
     QByteArray m_out;
 };
 

@@ -21,16 +21,13 @@
 struct WindowRig
 {
     explicit WindowRig(std::unique_ptr<SerialPort> realPort = {}, const QString &folder = {},
-                       const QString &name = QStringLiteral("vantrelo"), double scale = 0.05)
+                       const QString &name = QString("vantrelo"), double scale = 0.05)
         : port(realPort ? std::move(realPort) : std::make_unique<FakeSerialPort>()),
           fake(dynamic_cast<FakeSerialPort *>(port.get())),
           link(port.get(), LinkTimings{}.scaled(scale)),
           board(
-              &link,
-              [exeDir = folder.isEmpty() ? dir.path() : folder, name] {
-                  return SettingsLocation::find(exeDir, name, {});
-              },
-              dir.filePath(QStringLiteral("own"))),
+              &link, [=, this] { return SettingsLocation::find(exeDir(folder), name, {}); },
+              dir.filePath("own")),
           window(&link, &board,
                  {name, [this](QWidget *) { return ++asked, answer; },
                   [this](int code) { ends << code; },
@@ -42,6 +39,7 @@ struct WindowRig
     {
     }
 
+    QString exeDir(const QString &folder) const { return folder.isEmpty() ? dir.path() : folder; }
     const MainWindowUi &ui() const { return window.ui(); }
     // The tooltip as it shows when the mouse rests on the control.
     static QString toolTipOf(const QWidget *w)
@@ -51,17 +49,15 @@ struct WindowRig
         return w->toolTip();
     }
     QString statusText() const { return ui().statusLabel->text(); }
-    ColourWord statusColour() const { return ui().statusLabel->backColour(); }
     QString iniPath() const { return board.savePath(); }
     static void type(const QLineEdit *box, const QString &text)
     {
         const_cast<QLineEdit *>(box)->setText(text);
     }
 
-    [[nodiscard]] bool writeIni(const QByteArray &bytes,
-                                const QString &name = QStringLiteral("vantrelo.ini")) const
+    [[nodiscard]] bool writeIni(const QByteArray &bytes) const
     {
-        QFile f(dir.filePath(name));
+        QFile f(dir.filePath("vantrelo.ini"));
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
     QByteArray readIni() const
@@ -73,7 +69,7 @@ struct WindowRig
     // Whether all of it happened; the test verifies it.
     [[nodiscard]] bool connect(const QByteArray &id = {})
     {
-        if (!QFile::exists(dir.filePath(QStringLiteral("vantrelo.ini"))) &&
+        if (!QFile::exists(dir.filePath("vantrelo.ini")) &&
             !writeIni("1,\"9600\",0,\"" + id +
                       "\"\r\n\"MyOut1\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n"))
             return false;

@@ -14,10 +14,10 @@
 
 namespace {
 
-const QString firmware = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw.elf");
-const QString firmware8LowId12 = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw-8-low-id12.elf");
+const QString firmware = QString(VANTRELO_FIRMWARE "vantrelo-fw.elf");
+const QString firmware8LowId12 = QString(VANTRELO_FIRMWARE "vantrelo-fw-8-low-id12.elf");
 // Outputs 1 and 2 interlocked with 50 ms of dead time; no output on for more than a second.
-const QString firmwareSafety = QStringLiteral(VANTRELO_FIRMWARE "vantrelo-fw-safety.elf");
+const QString firmwareSafety = QString(VANTRELO_FIRMWARE "vantrelo-fw-safety.elf");
 
 // The pin changes the rig printed, as emulated seconds, pin and level.
 struct PinChange
@@ -38,8 +38,8 @@ QList<PinChange> pinTrace(TestSupport::Simulator &board)
 struct BoardRig
 {
     explicit BoardRig(const QString &image, const QByteArray &id)
-        : board(dir.path(), 1, {QStringLiteral("--realtime")}, image),
-          rig(TestSupport::portIn(dir.path()), dir.path(), QStringLiteral("vantrelo"), 0.25)
+        : board(dir.path(), 1, {QString("--realtime")}, image),
+          rig(TestSupport::portIn(dir.path()), dir.path(), QString("vantrelo"), 0.25)
     {
         ready = board.start() && TestSupport::writeFile(dir.filePath("vantrelo.ini"),
                                                         "1,\"9600\",0,\"" + id +
@@ -66,7 +66,7 @@ QString BoardRig::pins(const QStringList &names)
         high[c.pin] = c.high;
     QStringList levels;
     for (const QString &name : names)
-        levels << (high.value(name) ? QStringLiteral("high") : QStringLiteral("low"));
+        levels << (high.value(name) ? QString("high") : QString("low"));
     return levels.join(u' ');
 }
 
@@ -90,26 +90,26 @@ private slots:
 
         QTest::mouseClick(b.rig.ui().outputButtons[1], Qt::LeftButton);
         QTRY_VERIFY(b.buttons(off, on, off, off)); // the echo
-        QCOMPARE(b.pins(firstFour), QStringLiteral("low high low low"));
+        QCOMPARE(b.pins(firstFour), QString("low high low low"));
         QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
         QTRY_VERIFY(b.buttons(on, on, on, on));
-        QCOMPARE(b.pins(firstFour), QStringLiteral("high high high high"));
+        QCOMPARE(b.pins(firstFour), QString("high high high high"));
         QTest::mouseClick(b.rig.ui().outputButtons[3], Qt::LeftButton);
         QTRY_VERIFY(b.buttons(on, on, on, off));
-        QCOMPARE(b.pins(firstFour), QStringLiteral("high high high low"));
+        QCOMPARE(b.pins(firstFour), QString("high high high low"));
 
         // A reset (as opening the port does to an Arduino) turns every output off; the window
         // learns it from the next echo, and from the state query after a save.
         ::kill(pid_t(b.board.pid()), SIGUSR1);
-        QTRY_COMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
+        QTRY_COMPARE(b.pins(firstFour), QString("low low low low"));
         QTest::mouseClick(b.rig.ui().outputButtons[0], Qt::LeftButton); // shown on: sends O1L
         QTRY_VERIFY(b.buttons(off, on, on, off));
         QTest::mouseClick(b.rig.ui().saveButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(b.buttons(off, off, off, off), 5000);
         QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
-        QTRY_COMPARE(b.pins(firstFour), QStringLiteral("high high high high"));
+        QTRY_COMPARE(b.pins(firstFour), QString("high high high high"));
         QTest::mouseClick(b.rig.ui().allOffButton, Qt::LeftButton);
-        QTRY_COMPARE(b.pins(firstFour), QStringLiteral("low low low low"));
+        QTRY_COMPARE(b.pins(firstFour), QString("low low low low"));
     }
 
     void activeLowBoardWithItsOwnIdentifier()
@@ -117,19 +117,19 @@ private slots:
         BoardRig b(firmware8LowId12, "1"); // 8 outputs, active low, identifier 12
         QVERIFY(b.ready);
         QTRY_COMPARE(b.pins({"D2", "D9", "D10"}),
-                     QStringLiteral("high high low")); // off, and no ninth
+                     QString("high high low")); // off, and no ninth
         b.rig.window.load();
-        QTRY_COMPARE_WITH_TIMEOUT(b.rig.statusText(), QStringLiteral("No response!"),
+        QTRY_COMPARE_WITH_TIMEOUT(b.rig.statusText(), QString("No response!"),
                                   3000); // not "1"
-        WindowRig::type(b.rig.ui().deviceIdEdit, QStringLiteral("12"));
+        WindowRig::type(b.rig.ui().deviceIdEdit, QString("12"));
         QTest::mouseClick(b.rig.ui().saveButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(b.rig.link.outputState(4) == false, 5000);
-        QTRY_COMPARE(b.rig.statusText(), QStringLiteral("???")); // outputs 5 to 8 have no button
+        QTRY_COMPARE(b.rig.statusText(), QString("???")); // outputs 5 to 8 have no button
         QTest::mouseClick(b.rig.ui().outputButtons[1], Qt::LeftButton);
         QTRY_VERIFY(b.buttons(off, on, off, off));
-        QCOMPARE(b.pins({"D2", "D3", "D9"}), QStringLiteral("high low high"));
+        QCOMPARE(b.pins({"D2", "D3", "D9"}), QString("high low high"));
         QTest::mouseClick(b.rig.ui().allOnButton, Qt::LeftButton);
-        QTRY_COMPARE(b.pins({"D2", "D5", "D6", "D9"}), QStringLiteral("low low low low"));
+        QTRY_COMPARE(b.pins({"D2", "D5", "D6", "D9"}), QString("low low low low"));
     }
 
     // The board keeps time itself: a pulse, the interlock's dead time and the longest on-time
@@ -137,7 +137,7 @@ private slots:
     void timedOutputsWithoutTheHost()
     {
         QTemporaryDir dir;
-        TestSupport::Simulator board(dir.path(), 1, {QStringLiteral("--realtime")}, firmwareSafety);
+        TestSupport::Simulator board(dir.path(), 1, {QString("--realtime")}, firmwareSafety);
         QVERIFY(board.start());
         {
             const auto port = TestSupport::portIn(dir.path());
@@ -152,36 +152,30 @@ private slots:
             port->write("1O2H\r1O4P400\r");
             QTRY_VERIFY(received.mid(15).startsWith("1O1L\r1O4H\r"));
         } // the host goes: its port closes with output 2 due on, output 4 in a pulse
-        QTest::qWait(1600); // output 2's longest on-time runs out too
-        const QList<PinChange> trace = pinTrace(board);
-        QMap<QString, double> since; // when each pin went high
-        QMap<QString, double> highFor;
-        double oneOff = -1; // output 1 (D2) off: the dead time starts
-        for (const PinChange &c : trace) {
-            QVERIFY2(!(c.high && ((c.pin == "D2" && since.contains("D3")) ||
-                                  (c.pin == "D3" && since.contains("D2")))),
-                     "outputs 1 and 2 on together");
-            if (c.high) {
+        QTest::qWait(1600);                   // output 2's longest on-time runs out too
+        QMap<QString, double> since, highFor; // when each pin went high; how long it was
+        for (const PinChange &c : pinTrace(board)) {
+            const QString other = c.pin == "D2" ? "D3" : c.pin == "D3" ? "D2" : "";
+            QVERIFY2(!c.high || !since.contains(other), "outputs 1 and 2 on together");
+            if (c.high)
                 since[c.pin] = c.at;
-            } else if (since.contains(c.pin)) {
+            else
                 highFor[c.pin] = c.at - since.take(c.pin);
-                if (c.pin == "D2")
-                    oneOff = c.at;
-            }
-            if (c.high && c.pin == "D3") // the dead time, from output 1 off to output 2 on
-                highFor["dead"] = c.at - oneOff;
+            if (c.pin == "D2" && !c.high)
+                highFor["dead"] = -c.at; // output 1 off: the dead time starts...
+            if (c.pin == "D3" && c.high)
+                highFor["dead"] += c.at; // ...and ends with output 2 on
         }
+        QString measured;
+        for (auto it = highFor.cbegin(); it != highFor.cend(); ++it)
+            measured += it.key() + u' ' + QString::number(it.value()) + u' ';
         const auto within = [&](const char *what, double seconds) {
             const double t = highFor.value(what, -1);
             return t >= seconds - 0.001 && t <= seconds + 0.002;
         };
         QVERIFY2(within("D4", 0.2) && within("D5", 0.4) && within("dead", 0.05) &&
                      within("D3", 1.0) && since.isEmpty(),
-                 qPrintable(QString("D4 %1 D5 %2 dead %3 D3 %4")
-                                .arg(highFor["D4"])
-                                .arg(highFor["D5"])
-                                .arg(highFor["dead"])
-                                .arg(highFor["D3"])));
+                 qPrintable(measured));
     }
 
     void garbageDoesNotHangTheBoard()

@@ -122,7 +122,7 @@ private slots:
     void contraryReport()
     {
         QFETCH(QString, command);
-        FakeCopy copy(m_bus.address(), QStringLiteral("stuck"));
+        FakeCopy copy(m_bus.address(), QString("stuck"));
         QVERIFY(copy.registration.isEmpty());
         QVERIFY(ctl({"list"}).out.contains("stuck searching COM1\n"));
         QVERIFY(copy.connect());
@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(ctl({"-b", "stuck", "on", ""}).status, 2); // no output has an empty name
         QProcess ctl;
         ctl.setProcessEnvironment(m_bus.environment());
-        ctl.start(QStringLiteral(VANTRELO_CTL), {"-b", "stuck", "--timeout", "300", command, "1"});
+        ctl.start(QString(VANTRELO_CTL), {"-b", "stuck", "--timeout", "300", command, "1"});
         QTRY_VERIFY(copy.port.written.contains("O1H\r"));
         copy.port.receive("O1L\r");
         QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
@@ -163,11 +163,11 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QByteArray, reports);
         QFETCH(QByteArray, frame);
-        FakeCopy copy(m_bus.address(), QStringLiteral("timed"));
+        FakeCopy copy(m_bus.address(), QString("timed"));
         QVERIFY(copy.connect());
         QProcess ctl;
         ctl.setProcessEnvironment(m_bus.environment());
-        ctl.start(QStringLiteral(VANTRELO_CTL), QStringList{"-b", "timed"} + args);
+        ctl.start(QString(VANTRELO_CTL), QStringList{"-b", "timed"} + args);
         QTRY_VERIFY(copy.port.written.contains(frame));
         copy.port.receive(reports);
         QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
@@ -181,7 +181,7 @@ private slots:
     {
         QProcess watcher;
         watcher.setProcessEnvironment(m_bus.environment());
-        watcher.start(QStringLiteral(VANTRELO_CTL), {"-b", "board.1", "watch"});
+        watcher.start(QString(VANTRELO_CTL), {"-b", "board.1", "watch"});
         QVERIFY(watcher.waitForStarted());
         QTest::qWait(300); // subscribed
         QCOMPARE(ctl({"-b", "board.1", "on", "4"}).status, 0);
@@ -200,13 +200,13 @@ private slots:
         QVERIFY(lone.started);
         QTRY_VERIFY_WITH_TIMEOUT(lone.connected(), 5000);                   // runs as it always did
         QVERIFY(!lone.program.readAllStandardError().contains("vantrelo")); // and no word of it
-        QCOMPARE(TestSupport::run(QStringLiteral(VANTRELO_CTL), {"list"}, env).status, 3);
+        QCOMPARE(TestSupport::run(QString(VANTRELO_CTL), {"list"}, env).status, 3);
     }
 
 private:
     Result ctl(const QStringList &args)
     {
-        return TestSupport::run(QStringLiteral(VANTRELO_CTL), args, m_bus.environment());
+        return TestSupport::run(QString(VANTRELO_CTL), args, m_bus.environment());
     }
 
     TestSupport::PrivateBus m_bus;

@@ -32,7 +32,7 @@ private slots:
         Pty pty;
         QVERIFY(pty.open(dir.filePath("COM1")).isEmpty());
         PtyPeer peer(pty.controllerFd());
-        WindowRig rig(portIn(dir.path()), dir.path(), QStringLiteral("vantrelo"), 0.1);
+        WindowRig rig(portIn(dir.path()), dir.path(), QString("vantrelo"), 0.1);
         rig.window.load();
         QTRY_VERIFY_WITH_TIMEOUT(peer.received().contains("AT\r"), 3000);
         peer.write("OK\r");
@@ -61,7 +61,7 @@ private slots:
         peer.write("O3H\r"); // the next valid line is still recognised
         QTRY_COMPARE_WITH_TIMEOUT(rig.ui().outputButtons[2]->backColour(), Colours::OutputOn,
                                   20000);
-        QCOMPARE(rig.statusText(), QStringLiteral("COM:1 Baud:9600 COM data: O3H"));
+        QCOMPARE(rig.statusText(), QString("COM:1 Baud:9600 COM data: O3H"));
     }
     void portWithoutPermission()
     {
@@ -73,9 +73,8 @@ private slots:
         TestSupport::Simulator sim(dir.path(), 1);
         QVERIFY(sim.start());
         const QString out =
-            TestSupport::run("setpriv",
-                             {"--reuid=65534", "--regid=65534", "--clear-groups",
-                              QStringLiteral(VANTRELO_TEST_HELPER), "open", dir.path(), "1"})
+            TestSupport::run("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                         VANTRELO_TEST_HELPER, "open", dir.path(), "1"})
                 .out;
         QVERIFY2(out.startsWith("8010 ") && out.contains("Permission denied"), qPrintable(out));
     }

@@ -14,18 +14,13 @@ namespace {
 const QByteArray names = "\"Pump\",\"Fan\",\"Light\",\"Heat\"\r\n";
 
 // A vantrelod process, its messages gathered as they come.
-struct Service : QProcess
+struct Service : TestSupport::Child
 {
     Service(const QProcessEnvironment &env, const QStringList &args,
-            const QString &program = QStringLiteral(VANTRELOD))
+            const QString &program = QString(VANTRELOD))
     {
         setProcessEnvironment(env);
         start(program, args);
-    }
-    ~Service() override
-    {
-        kill();
-        waitForFinished(5000);
     }
     QString messages() { return QString::fromLocal8Bit(log += readAllStandardError()); }
     // Whether a message holding the text has come, within the time.
@@ -49,10 +44,9 @@ private slots:
         m_env = m_bus.environment();
         m_env.insert("XDG_CONFIG_HOME", m_config.path());
         QVERIFY(QDir(m_config.path()).mkpath("vantrelo"));
-        for (auto *sim : {&m_one, &m_two}) {
-            *sim = std::make_unique<TestSupport::Simulator>(m_folder, sim == &m_one ? 1 : 2);
-            QVERIFY((*sim)->start());
-        }
+        m_one = std::make_unique<TestSupport::Simulator>(m_folder, 1);
+        m_two = std::make_unique<TestSupport::Simulator>(m_folder, 2);
+        QVERIFY(m_one->start() && m_two->start());
         QVERIFY(TestSupport::writeFile(m_folder + "/pump.ini", "1,\"9600\",0,\"\"\r\n" + names));
         m_pump = std::make_unique<Service>(m_env, QStringList{"pump"});
     }
@@ -91,8 +85,6 @@ private slots:
         QVERIFY(other.says("<4>vantrelod: other: searching: Port already open! (COM1 -> "));
         QTest::qWait(2500); // another attempt fails the same way: said once
         QCOMPARE(other.messages().count("searching:"), 1);
-        QVERIFY(other.signal(SIGTERM) && other.waitForFinished(5000));
-        QCOMPARE(other.exitCode(), 0);
     }
 
     void reloadTakesTheNewPort()
@@ -168,7 +160,7 @@ private slots:
 private:
     TestSupport::Run ctl(const QStringList &args)
     {
-        return TestSupport::run(QStringLiteral(VANTRELO_CTL), args, m_env);
+        return TestSupport::run(QString(VANTRELO_CTL), args, m_env);
     }
 
     TestSupport::PrivateBus m_bus;

@@ -63,12 +63,12 @@ struct Unchangeable
 {
     explicit Unchangeable(const QString &target) : path(target)
     {
-        done = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
+        done = QProcess::execute(QString("chattr"), {QString("+i"), path}) == 0;
     }
     ~Unchangeable()
     {
         if (done)
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
+            QProcess::execute(QString("chattr"), {QString("-i"), path});
     }
     QString path;
     bool done = false;
@@ -83,12 +83,10 @@ private slots:
     void fileFormat()
     {
         QCOMPARE(SettingsFile::format({}), defaultsFile); // 52 bytes
-        SettingsRecord r;
-        r.portNumber = -3;
-        r.sampleTime = -7;
-        r.deviceId = QStringLiteral(" 7 ");
-        r.outputNames = {QStringLiteral("a,b"), QString(), QStringLiteral("\u00fc"),
-                         QStringLiteral("d")};
+        const SettingsRecord r{.portNumber = -3,
+                               .sampleTime = -7,
+                               .deviceId = " 7 ",
+                               .outputNames = {"a,b", "", "\u00fc", "d"}};
         const QByteArray bytes = SettingsFile::format(r);
         QCOMPARE(bytes,
                  QByteArray("-3,\"9600\",-7,\" 7 \"\r\n\"a,b\",\"\",\"\xc3\xbc\",\"d\"\r\n"));
@@ -96,8 +94,7 @@ private slots:
         for (const auto &[exe, base] :
              {std::pair{"board.1", "board.1"}, {"relay2.EXE", "relay2"}, {"a.exe.b", "a.exe.b"}})
             QCOMPARE(SettingsFile::baseName(exe), QString(base));
-        QCOMPARE(SettingsFile::path("/", "relay2"),
-                 QStringLiteral("//relay2.ini")); // nothing normalised
+        QCOMPARE(SettingsFile::path("/", "relay2"), "//relay2.ini"); // nothing normalised
     }
 
     void reading()
@@ -229,7 +226,7 @@ private slots:
         QVERIFY(!rig.fake->isOpen() && rig.ui().outputsFrame->isEnabled());
         QCOMPARE(shown(rig.ui()),
                  "2|19200|-4|5||kept|MyOut1/MyOut1|Fan/Fan|MyOut3/MyOut3|MyOut4/MyOut4");
-        QCOMPARE(rig.statusText(), QStringLiteral("Status:"));
+        QCOMPARE(rig.statusText(), QString("Status:"));
         QTRY_VERIFY(rig.fake->written.contains("5AT\r"));
         QCOMPARE(rig.fake->opened.last(), std::pair(2, LineSettings{19200}));
     }
@@ -242,9 +239,9 @@ private slots:
         const auto row = [](const char *tag, int box, const char *text, const QString &refusal) {
             QTest::newRow(tag) << box << QString::fromUtf8(text) << refusal;
         };
-        const QString lineBreak = QStringLiteral("holds a line break or a double quote");
-        const QString port = QStringLiteral("The COM box needs a port number from 1 to 32767.");
-        const QString baud = QStringLiteral("The BAUD box needs a bit rate");
+        const QString lineBreak = QString("holds a line break or a double quote");
+        const QString port = QString("The COM box needs a port number from 1 to 32767.");
+        const QString baud = QString("The BAUD box needs a bit rate");
         row("line break pasted", 4, "Fan\nB", "The output 2 name box " + lineBreak);
         row("CR pasted", 4, "Fan\rB", "The output 2 name box " + lineBreak);
         row("double quote", 3, "7\"", "The ID box " + lineBreak);
@@ -266,7 +263,7 @@ private slots:
         const QLineEdit *edits[] = {rig.ui().portEdit, rig.ui().baudEdit, rig.ui().sampleTimeEdit,
                                     rig.ui().deviceIdEdit, rig.ui().outputNameEdits[1]};
         auto *edit = const_cast<QLineEdit *>(edits[box]);
-        WindowRig::type(rig.ui().deviceIdEdit, QStringLiteral("5"));
+        WindowRig::type(rig.ui().deviceIdEdit, QString("5"));
         QGuiApplication::clipboard()->setText(text); // as the operator pastes it
         edit->selectAll();
         edit->paste();
@@ -287,7 +284,7 @@ private slots:
         WindowRig rig;
         QVERIFY(rig.writeIni(defaultsFile));
         QVERIFY(rig.connect());
-        WindowRig::type(rig.ui().outputNameEdits[0], QStringLiteral("Pump"));
+        WindowRig::type(rig.ui().outputNameEdits[0], QString("Pump"));
         rig.realWarnings = true;
         QString shownText; // the dialog, looked at two retry ticks after it opened
         QTimer::singleShot(300, [&] {
@@ -306,7 +303,7 @@ private slots:
         QVERIFY2(shownText.startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
                  qPrintable(shownText));
         QCOMPARE(rig.readIni(), defaultsFile);
-        QCOMPARE(rig.ui().outputNameEdits[0]->text(), QStringLiteral("Pump"));
+        QCOMPARE(rig.ui().outputNameEdits[0]->text(), QString("Pump"));
         QVERIFY(rig.fake->isOpen() && !rig.link.isSearching());
         rig.realWarnings = false;
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // the cause is gone: saved
@@ -344,8 +341,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("D", dir.filePath("d"));
         env.insert("F", dir.filePath("d/board.ini"));
-        env.insert("SAVE",
-                   QStringLiteral(VANTRELO_TEST_HELPER) + " save " + dir.filePath("d/board.ini"));
+        env.insert("SAVE", QString(VANTRELO_TEST_HELPER) + " save " + dir.filePath("d/board.ini"));
         QDir(dir.path()).mkdir("d");
         const QStringList parts = TestSupport::run("unshare",
                                                    {"-m", "sh", "-c",
@@ -407,8 +403,8 @@ private slots:
         QFETCH(QString, output);
         QCOMPARE(TestSupport::run("setpriv",
                                   {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                   QStringLiteral(VANTRELO_TEST_HELPER), "save-settings",
-                                   exeDir.path(), "board", "9"},
+                                   QString(VANTRELO_TEST_HELPER), "save-settings", exeDir.path(),
+                                   "board", "9"},
                                   env)
                      .out,
                  output.replace("$B", beside).replace("$C", own));

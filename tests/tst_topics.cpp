@@ -32,9 +32,9 @@ private slots:
         row("x+1", "x+1", "x_2b1", "x_2b1");
         row("x_2b1", "x_2b1", "x_5f2b1", "x_5f2b1");
         row("controls", "a\tb\u007f\u0085", "a_09b_7f_c2_85", "a_09b_7f_c2_85");
-        row("non-characters", QStringLiteral("k\ufdd0\uffff\U0001fffe"),
-            "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be", "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be");
-        row("umlaut and space stay", QStringLiteral("K\u00fchl raum"), "K\u00fchl raum",
+        row("non-characters", QString("k\ufdd0\uffff\U0001fffe"), "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be",
+            "k_ef_b7_90_ef_bf_bf_f0_9f_bf_be");
+        row("umlaut and space stay", QString("K\u00fchl raum"), "K\u00fchl raum",
             "K_c3_bchl_20raum");
     }
     void levels()
@@ -103,8 +103,8 @@ private slots:
                             int output = 0, Topics::Command::Kind kind = Topics::Command::On) {
             QTest::newRow(qPrintable(tag)) << topic << payload << output << int(kind);
         };
-        const QString set = QStringLiteral("plant/a/vantrelo/pi/x_5fy/output/%1/set");
-        const QString pulse = QStringLiteral("plant/a/vantrelo/pi/x_5fy/output/%1/pulse");
+        const QString set = QString("plant/a/vantrelo/pi/x_5fy/output/%1/set");
+        const QString pulse = QString("plant/a/vantrelo/pi/x_5fy/output/%1/pulse");
         row("ON", set.arg(1), "ON", 1, Topics::Command::On);
         row("OFF", set.arg(4), "OFF", 4, Topics::Command::Off);
         row("TOGGLE", set.arg(2), "TOGGLE", 2, Topics::Command::Toggle);
