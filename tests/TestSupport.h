@@ -182,10 +182,13 @@ struct ProgramCopy
         start();
     }
     void start() { program.start(exe, args); }
+    // As a service is stopped: SIGTERM, so that it releases its port (a pty the simulator keeps
+    // open stays exclusive after a killed owner, to all but a root that may override it).
     void quit()
     {
-        program.kill();
-        program.waitForFinished(5000);
+        program.terminate();
+        if (!program.waitForFinished(5000))
+            program.kill();
     }
     bool connected() { return sim.received().contains("OA<CR>"); }
 

@@ -145,8 +145,12 @@ private slots:
             connect(port.get(), &SerialPort::received, this,
                     [&](const QByteArray &bytes) { received += bytes; });
             QCOMPARE(port->open(1, {}).number, 0);
+            // Greeted until it answers: an emulated rig may still be starting the MCU.
+            QTRY_VERIFY_WITH_TIMEOUT((port->write("1AT\r"), received.contains("1OK\r")), 5000);
+            QTest::qWait(200);
+            received.clear();
             port->write("1O3P200\r");
-            QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("1O3H\r1O3L\r"), 2000);
+            QTRY_COMPARE(received, QByteArray("1O3H\r1O3L\r"));
             port->write("1O1H\r");
             QTRY_COMPARE(received.mid(10), QByteArray("1O1H\r")); // after the dead time
             port->write("1O2H\r1O4P400\r");

@@ -215,7 +215,7 @@ private slots:
         QVERIFY(changed("Status").contains(QString("???")));
         rig.port.loseDevice();
         QTRY_COMPARE(changed("Connected"), (QVariantList{true, false}));
-        QCOMPARE(changed("Status").last().toString(), QString("COM Port comm-error! 8020"));
+        QTRY_COMPARE(changed("Status").last().toString(), QString("COM Port comm-error! 8020"));
         rig.service.setOutputNames({"Pump", "Fan", "Light", "a,b"});
         QTRY_COMPARE(changed("OutputNames").size(), 1);
         rig.link.start({3, QString("19200"), QString("8")});
