@@ -233,7 +233,7 @@ int main(int argc, char *argv[])
     mqtt.willPayload = "offline";
     const bool forgetting = parser.isSet(forget);
     if (forgetting) {
-        mqtt.willTopic.clear(); // a short visit: the bridge's state is not this one's to tell
+        mqtt.willTopic.clear();      // a short visit: the bridge's state is not this one's to tell
         if (!parser.isSet(clientId)) // nor does it push the running bridge off the broker
             mqtt.clientId += u"-forget";
     }
