@@ -628,15 +628,34 @@ double epochSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-int board(const QString &rig, const QString &firmware, int clicks)
+// The firmware on the emulated board, paced to real time, its UART linked as COM1 in a folder
+// of its own; its log of pin changes read as it grows.
+struct Rig
 {
+    bool start(const QString &rig, const QString &firmware)
+    {
+        emulator.start(rig, {"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"});
+        return runUntil([&] { return readLog().contains("ready on"); }, 5000);
+    }
+    QByteArray &readLog() { return log += emulator.readAllStandardOutput(); }
+    ~Rig()
+    {
+        emulator.terminate();
+        emulator.waitForFinished(3000);
+    }
     QTemporaryDir dir;
     QProcess emulator;
-    emulator.start(rig, {"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"});
     QByteArray log;
-    const auto readLog = [&] { return log += emulator.readAllStandardOutput(); };
-    if (!runUntil([&] { return readLog().contains("ready on"); }, 5000))
+};
+
+int board(const QString &rigPath, const QString &firmware, int clicks)
+{
+    Rig rig;
+    if (!rig.start(rigPath, firmware))
         return std::fprintf(stderr, "the board rig did not start\n"), 1;
+    QTemporaryDir &dir = rig.dir;
+    QByteArray &log = rig.log;
+    const auto readLog = [&] { return rig.readLog(); };
     QFile ini(dir.filePath("bench.ini")); // the board answers to identifier 1
     if (!ini.open(QIODevice::WriteOnly) ||
         ini.write("1,\"9600\",0,\"1\"\r\n\"a\",\"b\",\"c\",\"d\"\r\n") < 0)
@@ -670,25 +689,19 @@ int board(const QString &rig, const QString &firmware, int clicks)
     report("board_click_to_pin_median", toPin[toPin.size() / 2], "ms");
     report("board_click_to_echo_median", toEcho[toEcho.size() / 2], "ms");
     report("board_click_to_echo_max", toEcho.back(), "ms");
-    emulator.terminate();
-    emulator.waitForFinished(3000);
     return 0;
 }
 
-} // namespace
-
 // Pulses kept by the firmware on the paced emulated board: the pin's high time in emulated
 // seconds against the time asked, for 100 ms, 1 s and 10 s.
-int boardPulses(const QString &rig, const QString &firmware)
+int boardPulses(const QString &rigPath, const QString &firmware)
 {
-    QTemporaryDir dir;
-    QProcess emulator;
-    emulator.start(rig, {"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"});
-    QByteArray log;
-    const auto readLog = [&] { return log += emulator.readAllStandardOutput(); };
-    if (!runUntil([&] { return readLog().contains("ready on"); }, 5000))
+    Rig rig;
+    if (!rig.start(rigPath, firmware))
         return std::fprintf(stderr, "the board rig did not start\n"), 1;
-    SystemSerialPort port(dir.path(), [] { return QStringList(); });
+    const QByteArray &log = rig.log;
+    const auto readLog = [&] { return rig.readLog(); };
+    SystemSerialPort port(rig.dir.path(), [] { return QStringList(); });
     if (port.open(1, *LineSettings::parse(QStringLiteral("9600,N,8,1"))))
         return std::fprintf(stderr, "the board's port did not open\n"), 1;
     for (const int ms : {100, 1000, 10000}) {
@@ -700,12 +713,12 @@ int boardPulses(const QString &rig, const QString &firmware)
         for (const QByteArray &line : log.mid(from).split('\n'))
             if (const QList<QByteArray> f = line.split(' '); f.size() == 4 && f[2] == "D2")
                 (f[3] == "high" ? high : low) = f[1].toDouble();
-        report("board_pulse_" + QByteArray::number(ms) + "_ms", (low - high) * 1000, "ms");
+        std::printf("board_pulse_%d_ms %.2f ms\n", ms, (low - high) * 1000);
     }
-    emulator.terminate();
-    emulator.waitForFinished(3000);
     return 0;
 }
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
