@@ -4,8 +4,7 @@
 #pragma once
 
 // The simulator and the emulated board as child processes on ptys (never a real device), copies
-// of the program beside them, a private session bus, a broker on 127.0.0.1, and the process's
-// CPU time.
+// of the program beside them, a private session bus, a broker on 127.0.0.1.
 
 #include "serial/SystemSerialPort.h"
 
@@ -14,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <ctime>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -287,12 +285,5 @@ private:
     Child m_process;
     QByteArray m_out;
 };
-
-inline double cpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 
 } // namespace TestSupport

@@ -60,11 +60,6 @@ struct WindowRig
         QFile f(dir.filePath("vantrelo.ini"));
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
-    QByteArray readIni() const
-    {
-        QFile f(iniPath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
     // Loads, lets the controller answer the first handshake, and waits for the state query.
     // Whether all of it happened; the test verifies it.
     [[nodiscard]] bool connect(const QByteArray &id = {})

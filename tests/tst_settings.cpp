@@ -220,7 +220,7 @@ private slots:
         QCOMPARE(rig.fake->written, QList<QByteArray>{"OAH\r"});
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
         QCOMPARE(
-            rig.readIni(),
+            contents(rig.iniPath()),
             "2,\"19200\",-4,\"5\"\r\n\"MyOut1\",\"Fan\",\"MyOut3\",\"MyOut4\"\r\n"); // half to even
         // The link starts again on the values as stored: port closed, searching, outputs usable.
         QVERIFY(!rig.fake->isOpen() && rig.ui().outputsFrame->isEnabled());
@@ -270,7 +270,7 @@ private slots:
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton);
         QCOMPARE(rig.warnings.size(), 1);
         QVERIFY2(rig.warnings[0].startsWith("Not saved. " + refusal), qPrintable(rig.warnings[0]));
-        QCOMPARE(rig.readIni(), defaultsFile);
+        QCOMPARE(contents(rig.iniPath()), defaultsFile);
         QCOMPARE(edit->text(), text); // the edits stay for the operator to mend
         QCOMPARE(rig.board.record(), SettingsRecord{});
         QVERIFY(rig.fake->isOpen() && !rig.link.isSearching()); // still connected, as loaded
@@ -302,12 +302,12 @@ private slots:
         }
         QVERIFY2(shownText.startsWith("Not saved: cannot write " + rig.iniPath() + ": "),
                  qPrintable(shownText));
-        QCOMPARE(rig.readIni(), defaultsFile);
+        QCOMPARE(contents(rig.iniPath()), defaultsFile);
         QCOMPARE(rig.ui().outputNameEdits[0]->text(), QString("Pump"));
         QVERIFY(rig.fake->isOpen() && !rig.link.isSearching());
         rig.realWarnings = false;
         QTest::mouseClick(rig.ui().saveButton, Qt::LeftButton); // the cause is gone: saved
-        QVERIFY(rig.readIni().endsWith("\"Pump\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n"));
+        QVERIFY(contents(rig.iniPath()).endsWith("\"Pump\",\"MyOut2\",\"MyOut3\",\"MyOut4\"\r\n"));
         QCOMPARE(rig.warnings.size(), 1);
     }
 
