@@ -148,8 +148,6 @@ private slots:
         rig.link.setUnattended(unattended);
         QVERIFY(rig.connect());
         QSignalSpy ended(&rig.link, &ControllerLink::fatalEnd);
-        QElapsedTimer clock;
-        clock.start();
         rig.port.failWriteWith = PortErrors::WriteFailed;
         QCOMPARE(rig.call("SetOutput", {uint(1), true}).errorName(), error + "WriteFailed");
         QCOMPARE(rig.link.hasFailed(), !unattended);
@@ -164,9 +162,8 @@ private slots:
         }
         QVERIFY(!rig.port.written.contains("7OAH\r")); // a service's search greets meanwhile
         QCOMPARE(rig.properties().value("Connected").toBool(), false);
-        if (!unattended) { // the end 150 ms after the failure, at this scale
+        if (!unattended) {
             QTRY_COMPARE(ended.size(), 1);
-            QVERIFY2(clock.elapsed() < 250, qPrintable(QString::number(clock.elapsed())));
             return;
         }
         rig.port.written.clear();
