@@ -25,14 +25,16 @@ struct FakeCopy
     }
     ~FakeCopy() { QDBusConnection::disconnectFromBus(bus.name()); }
 
-    // Waits for the attempt, answers it, and waits for the state query; true when it went out.
+    // Waits for the attempt, answers it, and waits for the state query and the quiet after it;
+    // true when it went out.
     [[nodiscard]] bool connect()
     {
         const QByteArray id = link.settings().deviceId.toLatin1();
         if (!QTest::qWaitFor([&] { return !port.written.isEmpty(); }))
             return false;
         port.receive(id + "OK\r");
-        return QTest::qWaitFor([&] { return port.written.contains(id + "OA\r"); });
+        return QTest::qWaitFor([&] { return port.written.contains(id + "OA\r"); }) &&
+               QTest::qWaitFor([&] { return !link.isAnswerAwaited(); });
     }
 
     FakeSerialPort port;

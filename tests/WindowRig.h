@@ -60,8 +60,9 @@ struct WindowRig
         QFile f(dir.filePath("vantrelo.ini"));
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
-    // Loads, lets the controller answer the first handshake, and waits for the state query.
-    // Whether all of it happened; the test verifies it.
+    // Loads, lets the controller answer the first handshake, and waits for the state query and
+    // the quiet after it (a controller that leaves it unanswered). Whether all of it happened;
+    // the test verifies it.
     [[nodiscard]] bool connect(const QByteArray &id = {})
     {
         if (!QFile::exists(dir.filePath("vantrelo.ini")) &&
@@ -72,7 +73,8 @@ struct WindowRig
         if (!QTest::qWaitFor([&] { return !fake->written.isEmpty(); }))
             return false;
         fake->receive(id + "OK\r");
-        return QTest::qWaitFor([&] { return fake->written.contains(id + "OA\r"); });
+        return QTest::qWaitFor([&] { return fake->written.contains(id + "OA\r"); }) &&
+               QTest::qWaitFor([&] { return !link.isAnswerAwaited(); });
     }
 
     QTemporaryDir dir;

@@ -6,6 +6,7 @@
 
 #include "FakeSerialPort.h"
 
+#include "common/Monotonic.h"
 #include "link/ControllerLink.h"
 #include "link/LineAssembler.h"
 
@@ -266,9 +267,11 @@ private slots:
         QVERIFY(rig.answerHandshake());
         rig.port.receive(report + "x\r"); // answers the query: no time-out runs
         const auto before = rig.link.outputState(3);
+        QTRY_COMPARE(rig.link.isAnswerAwaited(), false); // the query's answer is in
         rig.port.written.clear();
         rig.link.toggleOutput(3);
-        rig.link.toggleOutput(3); // no echo yet: the same frame again
+        QCOMPARE(rig.port.written, Bytes{frame}); // at once, with nothing in flight
+        rig.link.toggleOutput(3);                 // no echo yet: the same frame again
         rig.link.switchAllOutputs(true);
         rig.link.switchAllOutputs(false);
         rig.link.pulseOutput(2, 86400000); // a day, kept by the board
@@ -277,9 +280,61 @@ private slots:
         rig.link.pulseOutput(0, 500);
         rig.link.pulseOutput(2, 0);
         rig.link.pulseOutput(2, 86400001);
-        QCOMPARE(rig.port.written, (Bytes{frame, frame, "7OAH\r", "7OAL\r", "7O2P86400000\r"}));
+        QTRY_COMPARE(rig.port.written, (Bytes{frame, frame, "7OAH\r", "7OAL\r", "7O2P86400000\r"}));
         QCOMPARE(rig.link.outputState(3), before); // until the controller reports
         QVERIFY(!rig.link.isAwaitingReply());      // commands arm no time-out
+    }
+
+    // One command in flight: the next goes when the board answers it; from a board that has
+    // not echoed, once the wire time of the command and its answer has passed; from one that
+    // echoes, its echo, for the reply time-out at most. A waiting command whose deadline passes
+    // is dropped unwritten, and so is every waiting command when the device is lost.
+    void pacing()
+    {
+        Rig rig(0.05); // the reply time-out 250 ms, no margin beyond the wire time
+        QVERIFY(rig.answerHandshake());
+        rig.port.receive("O1L\rO2L\rO3L\rO4L\r"); // the query's answer: four outputs
+        QTRY_VERIFY(!rig.link.isAnswerAwaited());
+        rig.port.written.clear();
+        QElapsedTimer took;
+        rig.link.setOutput(1, true);
+        QCOMPARE(rig.port.written, Bytes{"O1H\r"}); // at once
+        took.start();
+        rig.link.setOutput(2, true);
+        QCOMPARE(rig.link.waitingCommands(), 1);
+        QTRY_COMPARE(rig.port.written.size(), 2); // no echo: the wire time of O1H CR and O1H CR
+        QVERIFY2(took.elapsed() >= 9 && took.elapsed() < 100,
+                 qPrintable(QString::number(took.elapsed())));
+        QTRY_VERIFY(!rig.link.isAnswerAwaited());
+        rig.link.setOutput(3, true);
+        rig.port.receive("O3H\r"); // an echo: from now on the board is waited for
+        rig.link.setOutput(4, true);
+        rig.link.setOutput(1, false);
+        QTest::qWait(60);
+        QCOMPARE(rig.port.written.last(), QByteArray("O4H\r"));
+        rig.port.receive("O4H\r");
+        QCOMPARE(rig.port.written.last(), QByteArray("O1L\r")); // as the echo comes
+        took.restart();
+        rig.link.switchAllOutputs(false); // O1L is never echoed: the reply time-out
+        QTest::qWait(150);
+        QCOMPARE(rig.port.written.last(), QByteArray("O1L\r"));
+        QTRY_COMPARE(rig.port.written.last(), QByteArray("OAL\r"));
+        QVERIFY2(took.elapsed() >= 240, qPrintable(QString::number(took.elapsed())));
+        rig.port.receive("O1L\rO2L\rO3L\r"); // all off: every output's report is awaited
+        QList<CommandOutcome::Result> told;
+        const auto record = [&](const CommandOutcome &o) { told << o.result; };
+        rig.link.setOutput(1, true, {Monotonic::nowUsec() + 50'000, record});
+        QTRY_COMPARE(told, QList{CommandOutcome::Expired});
+        QCOMPARE(rig.link.waitingCommands(), 0);
+        rig.port.receive("O4L\r");
+        QVERIFY(!rig.link.isAnswerAwaited());
+        rig.link.setOutput(2, false, {{}, record});
+        rig.link.setOutput(3, false, {{}, record});
+        rig.port.loseDevice();
+        QCOMPARE(told, (QList{CommandOutcome::Expired, CommandOutcome::Written,
+                              CommandOutcome::Dropped}));
+        QCOMPARE(rig.port.written.mid(rig.port.written.indexOf("OAL\r")),
+                 (Bytes{"OAL\r", "O2L\r"})); // the expired one never went
     }
 
     void fatalPath()
@@ -356,8 +411,12 @@ private slots:
         const qint64 lost = rig.clock.elapsed();
         rig.link.setUnattended(unattended);
         if (unattended) {
+            QTRY_VERIFY(!rig.link.isAnswerAwaited()); // the query's answer: nothing in flight
             rig.port.failWriteWith = WriteFailed;
-            QCOMPARE(rig.link.toggleOutput(1).number, WriteFailed);
+            CommandOutcome outcome;
+            rig.link.toggleOutput(1, {{}, [&](const CommandOutcome &o) { outcome = o; }});
+            QCOMPARE(std::pair(outcome.result, outcome.error.number),
+                     std::pair(CommandOutcome::Failed, int(WriteFailed)));
             rig.port.failWriteWith = 0;
         } else {
             rig.port.loseDevice(); // while connected: shown at once, then searched for again

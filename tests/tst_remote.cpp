@@ -9,6 +9,7 @@
 
 #include "client/BoardClient.h"
 #include "common/BoardBus.h"
+#include "common/Monotonic.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -133,6 +134,26 @@ private slots:
         QVERIFY(!reply.errorMessage().isEmpty());
         QVERIFY(rig.port.written.isEmpty());
         QVERIFY(!rig.link.hasFailed());
+    }
+
+    // A call with a deadline is carried out before it or never: one that comes too late, and one
+    // that waits behind an unanswered command until its deadline passes, write nothing.
+    void deadlines()
+    {
+        Rig rig(m_bus.address());
+        rig.link.start({1, QString("300"), QString("7")}); // a slow line: answers take long
+        QVERIFY(rig.connect());
+        const auto in = [](int ms) { return qulonglong(Monotonic::nowUsec() + ms * 1000); };
+        rig.port.written.clear();
+        QCOMPARE(rig.call("SetOutputBefore", {uint(2), true, in(-1)}).errorName(),
+                 error + "DeadlinePassed");
+        QCOMPARE(rig.call("ToggleOutputBefore", {uint(3), in(2000)}).type(),
+                 QDBusMessage::ReplyMessage); // in flight, unanswered, for the reply time-out
+        QCOMPARE(rig.call("SetAllOutputsBefore", {false, in(50)}).errorName(),
+                 error + "DeadlinePassed");
+        QCOMPARE(rig.call("PulseOutputBefore", {uint(1), uint(500), in(2000)}).type(),
+                 QDBusMessage::ReplyMessage); // once the time-out has passed
+        QCOMPARE(rig.port.written, (Bytes{"7O3H\r", "7O1P500\r"}));
     }
 
     void writeFailure_data()

@@ -179,6 +179,41 @@ private slots:
         QCOMPARE(advice(WriteFailed), QString("COM3: detail"));
     }
 
+    // A service numbers only its COM<n> entries: a missing one is no port, whatever devices the
+    // machine has, and the message names the devices present for the user to link one.
+    void entriesOnly_data()
+    {
+        QTest::addColumn<SystemSerialPort::Numbering>("numbering");
+        QTest::newRow("a window numbers the devices")
+            << SystemSerialPort::Numbering::EntriesThenDevices;
+        QTest::newRow("a service does not") << SystemSerialPort::Numbering::EntriesOnly;
+    }
+    void entriesOnly()
+    {
+        QFETCH(SystemSerialPort::Numbering, numbering);
+        QTemporaryDir dir;
+        TestSupport::Simulator sim(dir.path(),
+                                   2); // a device of the machine, as far as the port knows
+        QVERIFY(sim.start());
+        const QString device = QFileInfo(sim.link()).symLinkTarget();
+        QVERIFY(QFile::remove(sim.link()));
+        SystemSerialPort port(
+            dir.path(), [&] { return QStringList{device}; }, numbering);
+        const PortError error = port.open(1, line9600);
+        if (numbering == SystemSerialPort::Numbering::EntriesThenDevices) {
+            QCOMPARE(error.number, 0);
+            QCOMPARE(port.write("AT\r").number, 0);
+            QTRY_COMPARE(sim.received(), QStringList{"AT<CR>"});
+            return;
+        }
+        QCOMPARE(error.number, InvalidPortNumber);
+        QCOMPARE(error.detail, "COM1 -> " + dir.filePath("COM1") +
+                                   " -> no such device; serial devices present: " + device +
+                                   "; link one as " + dir.filePath("COM1"));
+        QTest::qWait(100);
+        QVERIFY(sim.log().contains("ready on") && sim.received().isEmpty());
+    }
+
     void presentPorts()
     {
         QTemporaryDir dir;

@@ -7,7 +7,15 @@
 
 #include "TestSupport.h"
 
+#include "common/Monotonic.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QRandomGenerator>
+
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -66,25 +74,79 @@ private slots:
         QVERIFY(m_one->received().contains("O2H<CR>"));
     }
 
-    // A refused file: named with its reason, and the defaults (COM1, held by the other service
-    // here) are used. In the journal every line carries its priority.
-    void refusedFileInTheJournal()
+    // Without its own settings a service opens no port: it says which file and why, and ends
+    // with EX_CONFIG. In the journal every line carries its priority; a JOURNAL_STREAM that names
+    // another file than standard error (inherited into a terminal) gives none.
+    void unusableSettingsAtStart_data()
     {
-        QVERIFY(TestSupport::writeFile(m_folder + "/other.ini", "0,\"9600\",0,\"\"\r\n" + names));
+        QTest::addColumn<QByteArray>("content"); // empty: no file; "FIFO": a named pipe
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("journal");
+        QTest::newRow("missing") << QByteArray() << "No such file or directory" << true;
+        QTest::newRow("an extra comma")
+            << "2,\"9600\",0,\"\",\r\n" + names << "line 1 holds 5 items" << true;
+        QTest::newRow("port 0, another stream")
+            << "0,\"9600\",0,\"\"\r\n" + names << "port number 0" << false;
+        QTest::newRow("a FIFO") << QByteArray("FIFO") << "it is not a regular file" << true;
+    }
+    void unusableSettingsAtStart()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, journal);
+        QTemporaryDir dir;
+        TestSupport::Simulator board(dir.path(), 1); // COM1, the defaults' port
+        QVERIFY(board.start());
+        const QString file = dir.filePath("x.ini");
+        if (content == "FIFO")
+            QCOMPARE(::mkfifo(qPrintable(file), 0600), 0);
+        else if (!content.isEmpty())
+            QVERIFY(TestSupport::writeFile(file, content));
         QProcessEnvironment env = m_env;
         env.insert("SERVICE", VANTRELOD);
-        Service other(env,
-                      {"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) "
-                             "exec \"$SERVICE\" other"},
-                      "sh");
-        QVERIFY(other.says("<6>vantrelod: other: started"));
-        QVERIFY2(other.says("<4>vantrelod: other: settings " + m_folder +
-                            "/other.ini not used (port number 0); the defaults are in force: "
-                            "COM1, 9600 baud, identifier \"\"\n"),
-                 qPrintable(other.messages()));
-        QVERIFY(other.says("<4>vantrelod: other: searching: Port already open! (COM1 -> "));
-        QTest::qWait(2500); // another attempt fails the same way: said once
-        QCOMPARE(other.messages().count("searching:"), 1);
+        env.insert("FILE", file);
+        const auto run = TestSupport::run(
+            "sh",
+            {"-c", QString("JOURNAL_STREAM=$(stat -L -c %d:%i %1) exec \"$SERVICE\" --settings "
+                           "\"$FILE\" x")
+                       .arg(journal ? "/proc/self/fd/2" : "/dev/null")},
+            env);
+        QCOMPARE(run.status, 78);
+        QFETCH(QString, reason);
+        QCOMPARE(run.err, QString(journal ? "<3>" : "") + "vantrelod: x: settings " + file +
+                              " not used (" + reason +
+                              "): no port is opened. The file and its format are described in "
+                              "vantrelod(1).\n");
+        QTest::qWait(100);
+        QCOMPARE(board.received(), QStringList());
+    }
+
+    // A refused file on SIGHUP leaves the settings in force: the board stays driven, and the
+    // board on the port the file names sees nothing.
+    void refusedReloadKeepsTheBoard()
+    {
+        QVERIFY(TestSupport::writeFile(m_folder + "/pump.ini", "2,\"9600\",0,\"\",\r\n" + names));
+        QVERIFY(m_pump->signal(SIGHUP));
+        QVERIFY2(m_pump->says("vantrelod: pump: settings " + m_folder +
+                              "/pump.ini not used (line 1 holds 5 items); the settings in force "
+                              "stay: COM1, 9600 baud, identifier \"\"\n"),
+                 qPrintable(m_pump->messages()));
+        QCOMPARE(ctl({"-b", "pump", "on", "2"}).status, 0);
+        QVERIFY(m_one->received().contains("O2H<CR>"));
+        QCOMPARE(m_two->received(), QStringList());
+    }
+
+    // Only names changed: the port stays open (opening it resets an Arduino).
+    void reloadWithTheSamePortKeepsItOpen()
+    {
+        QVERIFY(TestSupport::writeFile(
+            m_folder + "/pump.ini", "1,\"9600\",0,\"\"\r\n\"Pump\",\"Fan\",\"Lamp\",\"Heat\"\r\n"));
+        const qsizetype before = m_one->received().size();
+        QVERIFY(m_pump->signal(SIGHUP));
+        QVERIFY(m_pump->says("the port, the bit rate and the identifier are unchanged; the port "
+                             "stays open"));
+        QVERIFY(ctl({"-b", "pump", "state"}).out.contains("3 Lamp"));
+        QTest::qWait(300);
+        QCOMPARE(m_one->received().mid(before), QStringList()); // not greeted anew
     }
 
     void reloadTakesTheNewPort()
@@ -96,6 +158,45 @@ private slots:
         QTRY_VERIFY(m_two->received().contains("OA<CR>"));
         QCOMPARE(ctl({"-b", "pump", "on", "4"}).status, 0);
         QVERIFY(m_two->received().contains("O4H<CR>"));
+    }
+
+    // A call with a deadline that a stopped service could not meet is never carried out once
+    // it goes on.
+    void deadlineOfAStoppedService()
+    {
+        QVERIFY(m_pump->says("connected to the board"));
+        QVERIFY(m_pump->signal(SIGSTOP));
+        const qint64 deadline = Monotonic::nowUsec() + 200'000;
+        const auto call = TestSupport::run("dbus-send",
+                                           {"--session", "--print-reply", "--reply-timeout=300",
+                                            "--dest=org.vantrelo.Board.pump", "/org/vantrelo/Board",
+                                            "org.vantrelo.Board1.SetOutputBefore", "uint32:1",
+                                            "boolean:true", QString("uint64:%1").arg(deadline)},
+                                           m_env);
+        QVERIFY(call.status != 0);
+        QVERIFY(m_pump->signal(SIGCONT));
+        QVERIFY(m_pump->says("SetOutput(1, on): The deadline had passed when the call came"));
+        QTest::qWait(1000);
+        QVERIFY(!m_two->received().contains("O1H<CR>"));
+    }
+
+    // A COM<n> entry that is not there: no such device, told once with the devices present, and
+    // no device of the machine is opened in its place.
+    void noEntryOpensNothing()
+    {
+        QTemporaryDir dir;
+        QVERIFY(TestSupport::writeFile(dir.filePath("lone.ini"), "3,\"9600\",0,\"\"\r\n" + names));
+        Service lone(m_env, {"--settings", dir.filePath("lone.ini"), "lone"});
+        QVERIFY2(lone.says("vantrelod: lone: searching: Invalid Port Number! (COM3 -> " +
+                           dir.filePath("COM3") + " -> no such device; "),
+                 qPrintable(lone.messages()));
+        QTest::qWait(2500); // another attempt fails the same way: said once
+        QCOMPARE(lone.messages().count("searching:"), 1);
+        const QDir fds(QString("/proc/%1/fd").arg(lone.processId()));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+            QVERIFY2(!fd.symLinkTarget().startsWith("/dev/tty") &&
+                         !fd.symLinkTarget().startsWith("/dev/pts"),
+                     qPrintable(fd.symLinkTarget()));
     }
 
     // The device goes away while a command comes; the service goes on, and finds the board
@@ -119,6 +220,56 @@ private slots:
         QVERIFY(m_pump->says("connected to the board on COM2", 2));
         QCOMPARE(m_pump->state(), QProcess::Running);
         QCOMPARE(ctl({"-b", "pump", "on", "3"}).status, 0);
+    }
+
+    // 1,000 calls as fast as the bus takes them, to a service on the emulated board (the real
+    // firmware at 9600 baud): each is carried out, in order, and every pin ends as the last
+    // command says.
+    void thousandCallsOnTheEmulatedBoard()
+    {
+        QTemporaryDir dir;
+        TestSupport::Simulator board(dir.path(), 1, {"--realtime"},
+                                     VANTRELO_FIRMWARE "vantrelo-fw.elf");
+        QVERIFY(board.start());
+        QVERIFY(
+            TestSupport::writeFile(dir.filePath("burst.ini"), "1,\"9600\",0,\"1\"\r\n" + names));
+        Service service(m_env, {"--settings", dir.filePath("burst.ini"), "burst"});
+        QVERIFY2(service.says("connected to the board", 1, 10000), qPrintable(service.messages()));
+        QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), "burst");
+        QRandomGenerator random(1000);
+        std::array<QList<bool>, 4> levels; // each pin's changes, as the commands make them
+        const auto command = [&](int n, bool on) {
+            if (levels[n].value(levels[n].size() - 1, false) != on)
+                levels[n] << on;
+        };
+        QList<QDBusPendingCall> calls;
+        for (int i = 0; i < 1000; ++i) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                "org.vantrelo.Board.burst", "/org/vantrelo/Board", "org.vantrelo.Board1",
+                i % 10 ? "SetOutput" : "SetAllOutputs");
+            const bool on = random.bounded(2);
+            const int n = int(random.bounded(4));
+            if (i % 10) {
+                call << uint(n + 1) << on;
+                command(n, on);
+            } else {
+                call << on;
+                for (int m = 0; m < 4; ++m)
+                    command(m, on);
+            }
+            calls << bus.asyncCall(call, 60000);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return calls.last().isFinished(); }, 60000));
+        for (const QDBusPendingCall &call : calls)
+            QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        QTest::qWait(200); // the last echo
+        std::array<QList<bool>, 4> pins;
+        for (const QByteArray &line : board.log().split('\n'))
+            if (const QList<QByteArray> f = line.split(' '); f.size() == 4 && f[2].startsWith('D'))
+                pins[f[2].mid(1).toInt() - 2] << (f[3] == "high");
+        for (int n = 0; n < 4; ++n)
+            QCOMPARE(pins[n], levels[n]);
+        QDBusConnection::disconnectFromBus("burst");
     }
 
     void refusedToRun_data()

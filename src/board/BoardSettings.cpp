@@ -29,7 +29,34 @@ QString BoardSettings::portRefusal(const SettingsRecord &record)
 void BoardSettings::start()
 {
     load();
-    m_link->start({m_record.portNumber, m_record.baudText, m_record.deviceId});
+    startLink();
+}
+
+LinkSettings BoardSettings::linkSettings() const
+{
+    return {m_record.portNumber, m_record.baudText, m_record.deviceId};
+}
+
+void BoardSettings::startLink()
+{
+    m_link->start(linkSettings());
+}
+
+QString BoardSettings::take()
+{
+    const SettingsLocation location = m_locate();
+    QString refusal;
+    const auto record = SettingsFile::read(location.loadPath, &refusal);
+    if (record)
+        refusal = portRefusal(*record);
+    if (!refusal.isEmpty())
+        return refusal;
+    m_location = location;
+    m_record = *record;
+    m_refusal.clear();
+    m_keepRefusedFile = false;
+    emit loaded();
+    return {};
 }
 
 void BoardSettings::load()
@@ -41,8 +68,9 @@ void BoardSettings::load()
         refusal = portRefusal(*record);
     m_refusal = refusal;
     m_record = refusal.isEmpty() ? *record : SettingsRecord{};
+    // Only a regular file has bytes to keep (a FIFO is never opened to wait on it).
     m_keepRefusedFile = !refusal.isEmpty() && m_location.loadPath == m_location.savePath &&
-                        QFileInfo::exists(m_location.loadPath);
+                        QFileInfo(m_location.loadPath).isFile();
     emit loaded();
 }
 

@@ -35,6 +35,13 @@ public:
 
     // A link start: loads the file (or takes the defaults) and starts the link on it.
     void start();
+    // A service's load: the file only as it stands, never the defaults. A missing or refused file
+    // changes nothing (the record, and the link on it, stay as they were) and gives why; a file
+    // taken gives nothing and announces loaded(). The link is not started.
+    QString take();
+    // What the link runs on with this record; a link start on it.
+    LinkSettings linkSettings() const;
+    void startLink();
     // Keeps a refused file, replaces the file with the record and starts the link on what the
     // file now holds. When nothing was saved, nothing changed; the message says why. A saved
     // record may come with a message too: where the refused file was kept.

@@ -5,6 +5,7 @@
 
 #include "BoardProxy.h"
 #include "common/BoardBus.h"
+#include "common/Monotonic.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingReply>
@@ -134,20 +135,32 @@ QDBusError waitFor(QDBusPendingCall call)
 
 } // namespace
 
+qulonglong BoardClient::deadline() const
+{
+    // Unset, a call waits as long as the bus lets it: 25 s.
+    return qulonglong(
+        Monotonic::deadlineFor(std::chrono::milliseconds(m_timeout < 0 ? 25000 : m_timeout)));
+}
+
 QDBusPendingCall BoardClient::requestSetOutput(const QString &service, uint output, bool on)
 {
-    return proxy(service).SetOutput(output, on);
+    return proxy(service).SetOutputBefore(output, on, deadline());
 }
 
 QDBusPendingCall BoardClient::requestToggleOutput(const QString &service, uint output)
 {
-    return proxy(service).ToggleOutput(output);
+    return proxy(service).ToggleOutputBefore(output, deadline());
 }
 
 QDBusPendingCall BoardClient::requestPulseOutput(const QString &service, uint output,
                                                  uint milliseconds)
 {
-    return proxy(service).PulseOutput(output, milliseconds);
+    return proxy(service).PulseOutputBefore(output, milliseconds, deadline());
+}
+
+QDBusPendingCall BoardClient::requestSetAllOutputs(const QString &service, bool on)
+{
+    return proxy(service).SetAllOutputsBefore(on, deadline());
 }
 
 QDBusError BoardClient::pulseOutput(const QString &service, uint output, uint milliseconds)
@@ -167,7 +180,7 @@ QDBusError BoardClient::toggleOutput(const QString &service, uint output)
 
 QDBusError BoardClient::setAllOutputs(const QString &service, bool on)
 {
-    return waitFor(proxy(service).SetAllOutputs(on));
+    return waitFor(requestSetAllOutputs(service, on));
 }
 
 bool BoardClient::follow(const QString &service)

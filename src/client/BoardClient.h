@@ -47,7 +47,9 @@ public:
     // All of a copy's properties, or nothing when it does not answer (and why, in error).
     std::optional<Copy> describe(const QString &service, QDBusError *error = nullptr) const;
 
-    // Calls that wait for the reply; an invalid error is success.
+    // Calls that wait for the reply; an invalid error is success. Each command carries a
+    // deadline a little short of the call time-out: the copy carries it out before then, or
+    // never, and says which before the call times out here.
     QDBusError setOutput(const QString &service, uint output, bool on);
     QDBusError toggleOutput(const QString &service, uint output);
     QDBusError setAllOutputs(const QString &service, bool on);
@@ -56,6 +58,7 @@ public:
     QDBusPendingCall requestSetOutput(const QString &service, uint output, bool on);
     QDBusPendingCall requestToggleOutput(const QString &service, uint output);
     QDBusPendingCall requestPulseOutput(const QString &service, uint output, uint milliseconds);
+    QDBusPendingCall requestSetAllOutputs(const QString &service, bool on);
     // The bus's names (ListNames) and a copy's properties (GetAll), without waiting; the
     // replies go through runningCopies(reply) and fromProperties().
     QDBusPendingCall requestNames() const;
@@ -81,6 +84,7 @@ private slots:
 
 private:
     BoardProxy &proxy(const QString &service);
+    qulonglong deadline() const;
 
     QDBusConnection m_bus;
     int m_timeout = -1;                     // the bus's default

@@ -20,6 +20,7 @@ inline constexpr char16_t notConnected[] = u"org.vantrelo.Board1.Error.NotConnec
 inline constexpr char16_t noSuchOutput[] = u"org.vantrelo.Board1.Error.NoSuchOutput";
 inline constexpr char16_t writeFailed[] = u"org.vantrelo.Board1.Error.WriteFailed";
 inline constexpr char16_t invalidDuration[] = u"org.vantrelo.Board1.Error.InvalidDuration";
+inline constexpr char16_t deadlinePassed[] = u"org.vantrelo.Board1.Error.DeadlinePassed";
 } // namespace Errors
 
 // The copy's name as one element of a bus name: every byte of its UTF-8 outside A-Z a-z 0-9,

@@ -5,8 +5,10 @@
 
 #include "Frames.h"
 #include "common/BoardBus.h"
+#include "common/Monotonic.h"
 
 #include <algorithm>
+#include <cmath>
 
 using namespace PortErrors;
 using std::chrono::milliseconds;
@@ -16,7 +18,8 @@ LinkTimings LinkTimings::scaled(double factor) const
     const auto scale = [factor](milliseconds ms) {
         return milliseconds(qRound64(double(ms.count()) * factor));
     };
-    return {scale(retry), scale(replyTimeout), scale(queryDelay), scale(fatalDelay)};
+    return {scale(retry), scale(replyTimeout), scale(queryDelay), scale(fatalDelay),
+            scale(answerMargin)};
 }
 
 ControllerLink::ControllerLink(SerialPort *port, LinkTimings timings, QObject *parent)
@@ -32,11 +35,17 @@ ControllerLink::ControllerLink(SerialPort *port, LinkTimings timings, QObject *p
     m_fatalTimer.setInterval(m_timings.fatalDelay);
     m_queryTimer.setTimerType(Qt::PreciseTimer);
     m_queryTimer.setSingleShot(true);
+    m_answerTimer.setTimerType(Qt::PreciseTimer);
+    m_answerTimer.setSingleShot(true);
+    m_deadlineTimer.setTimerType(Qt::PreciseTimer);
+    m_deadlineTimer.setSingleShot(true);
     m_clock.start();
 
     connect(&m_retryTimer, &QTimer::timeout, this, &ControllerLink::attemptConnection);
     connect(&m_replyTimeout, &QTimer::timeout, this, &ControllerLink::onReplyTimeout);
     connect(&m_queryTimer, &QTimer::timeout, this, &ControllerLink::sendDueQuery);
+    connect(&m_answerTimer, &QTimer::timeout, this, &ControllerLink::checkAnswer);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, &ControllerLink::dropExpired);
     connect(&m_fatalTimer, &QTimer::timeout, this, [this] {
         stop();
         emit fatalEnd();
@@ -57,8 +66,15 @@ void ControllerLink::start(const LinkSettings &settings)
     m_replyPrefix = u"COM:" + QString::number(settings.portNumber) + u" Baud:" + settings.baudText +
                     u" COM data: ";
     m_portFailure = {};
-    // A query still due belongs to the link before this start; its port is closed now.
+    if (const auto line = LineSettings::parse(settings.baudText + u",n,8,1")) {
+        const double bits = 1 + line->dataBits + (line->parity != LineSettings::Parity::None) +
+                            (line->stopBits == LineSettings::StopBits::One ? 1.0 : 2.0);
+        m_usPerByte = qint64(std::ceil(bits * 1e6 / line->baud));
+    }
+    // A query still due belongs to the link before this start; its port is closed now, and so
+    // is every command that waits.
     cancelPendingQueries();
+    dropWaiting(CommandOutcome::Dropped);
     setConnected(false);
     setStatus(Status::Searching, QStringLiteral("Status:"));
     emit settingsChanged();
@@ -84,6 +100,7 @@ void ControllerLink::setConnected(bool connected)
 void ControllerLink::stop()
 {
     cancelPendingQueries();
+    dropWaiting(CommandOutcome::Dropped);
     m_retryTimer.stop();
     m_replyTimeout.stop();
     m_fatalTimer.stop();
@@ -144,6 +161,7 @@ void ControllerLink::armReplyTimeout()
 
 void ControllerLink::onReceived(const QByteArray &bytes)
 {
+    m_lastByteAt = nowUs();
     for (const char c : bytes) {
         if (const auto line = m_assembler.push(c))
             handleLine(QString::fromLatin1(*line));
@@ -170,6 +188,7 @@ void ControllerLink::loseConnection(const PortError &error)
     m_assembler.clear();
     m_portFailure = error;
     cancelPendingQueries();
+    dropWaiting(CommandOutcome::Dropped);
     m_replyTimeout.stop(); // the failure stays shown until the first new attempt
     setConnected(false);
     showPortFailure(error);
@@ -198,6 +217,7 @@ void ControllerLink::handleLine(const QString &line)
     const auto index = std::distance(m_stateLines.begin(), match);
     const int output = static_cast<int>(index / 2) + 1;
     const bool on = index % 2 == 0;
+    noteStateLine(output);
     if (output > outputCount) {
         // A report for an output the window has no place for.
         setStatus(Status::Reply, QStringLiteral("???"));
@@ -225,7 +245,7 @@ void ControllerLink::sendDueQuery()
     if (!m_queriesDue.isEmpty())
         m_queryTimer.start(
             std::chrono::milliseconds(qMax<qint64>(0, m_queriesDue.first() - m_clock.elapsed())));
-    send(Frames::stateQuery(m_settings.deviceId));
+    enqueue({Frames::stateQuery(m_settings.deviceId), 0, false, {}});
 }
 
 std::optional<bool> ControllerLink::outputState(int output) const
@@ -235,38 +255,174 @@ std::optional<bool> ControllerLink::outputState(int output) const
     return m_outputs[static_cast<size_t>(output - 1)];
 }
 
-PortError ControllerLink::toggleOutput(int output)
+void ControllerLink::toggleOutput(int output, CommandRequest request)
 {
-    return setOutput(output, !outputState(output).value_or(false));
+    setOutput(output, !outputState(output).value_or(false), std::move(request));
 }
 
-PortError ControllerLink::setOutput(int output, bool on)
+void ControllerLink::setOutput(int output, bool on, CommandRequest request)
 {
     if (output < 1 || output > outputCount)
-        return {};
-    return send(Frames::output(m_settings.deviceId, output, on));
+        return enqueue({{}, 0, true, std::move(request)});
+    enqueue({Frames::output(m_settings.deviceId, output, on), output, true, std::move(request)});
 }
 
-PortError ControllerLink::pulseOutput(int output, quint32 ms)
+void ControllerLink::pulseOutput(int output, quint32 ms, CommandRequest request)
 {
     if (output < 1 || output > outputCount || ms < 1 || ms > BoardBus::maxPulseMs)
-        return {};
-    return send(Frames::pulse(m_settings.deviceId, output, ms));
+        return enqueue({{}, 0, true, std::move(request)});
+    enqueue({Frames::pulse(m_settings.deviceId, output, ms), output, true, std::move(request)});
 }
 
-PortError ControllerLink::switchAllOutputs(bool on)
+void ControllerLink::switchAllOutputs(bool on, CommandRequest request)
 {
-    return send(Frames::allOutputs(m_settings.deviceId, on));
+    enqueue({Frames::allOutputs(m_settings.deviceId, on), 0, true, std::move(request)});
 }
 
-PortError ControllerLink::send(const QByteArray &frame)
+namespace {
+
+void tell(const CommandRequest &request, CommandOutcome::Result result, const PortError &error = {})
 {
-    const PortError error = m_port->write(frame);
-    if (error && m_unattended)
-        loseConnection(error);
-    else if (error)
-        failFatally(error.number);
-    return error;
+    if (request.done)
+        request.done({result, error});
+}
+
+bool expired(const CommandRequest &request)
+{
+    return request.deadline && Monotonic::nowUsec() >= *request.deadline;
+}
+
+} // namespace
+
+void ControllerLink::enqueue(Command command)
+{
+    if (command.frame.isEmpty()) // out of range: nothing to send
+        return tell(command.request, CommandOutcome::Dropped);
+    if (expired(command.request))
+        return tell(command.request, CommandOutcome::Expired);
+    m_queue.append(std::move(command));
+    sendNext();
+}
+
+// Writes the first waiting command when none is in flight. A command that fails to write is
+// fatal (unattended: the connection is lost, and what waits with it).
+void ControllerLink::sendNext()
+{
+    if (m_sending) // a completion called back into the link: the loop below goes on
+        return;
+    m_sending = true;
+    while (!m_inFlight && !m_queue.isEmpty()) {
+        const Command command = m_queue.takeFirst();
+        if (expired(command.request)) {
+            tell(command.request, CommandOutcome::Expired);
+            continue;
+        }
+        const qint64 now = nowUs();
+        if (const PortError error = m_port->write(command.frame)) {
+            if (m_unattended)
+                loseConnection(error);
+            else
+                failFatally(error.number);
+            tell(command.request, CommandOutcome::Failed, error);
+            continue;
+        }
+        m_inFlight = InFlight{command.output, command.switches, now,
+                              now + command.frame.size() * m_usPerByte, 0};
+        m_lastByteAt = 0;
+        checkAnswer();
+        tell(command.request, CommandOutcome::Written);
+    }
+    m_sending = false;
+    armDeadline();
+}
+
+// The command in flight is answered once the board has fallen quiet for the wire time of an
+// answer's line; a board known to answer it is waited for, up to the reply time-out.
+void ControllerLink::checkAnswer()
+{
+    if (!m_inFlight)
+        return;
+    const qint64 now = nowUs();
+    const qint64 line = (m_settings.deviceId.size() + 5) * m_usPerByte; // <id>O16H CR
+    const qint64 margin =
+        std::chrono::duration_cast<std::chrono::microseconds>(m_timings.answerMargin).count();
+    const qint64 quietAt = std::max(m_inFlight->sentBy, m_lastByteAt) + line + margin;
+    const qint64 giveUpAt =
+        m_inFlight->writtenAt +
+        std::chrono::duration_cast<std::chrono::microseconds>(m_timings.replyTimeout).count();
+    const bool answers = m_inFlight->output
+                             ? m_boardEchoes && m_inFlight->switches
+                             : m_boardOutputs > 0 && (m_boardEchoes || !m_inFlight->switches);
+    const qint64 until = std::min(now < quietAt ? quietAt : answers ? giveUpAt : now, giveUpAt);
+    if (now >= until)
+        return finishInFlight();
+    m_answerTimer.start(std::chrono::milliseconds((until - now + 999) / 1000));
+}
+
+void ControllerLink::noteStateLine(int output)
+{
+    if (!m_inFlight)
+        return;
+    m_inFlight->highest = std::max(m_inFlight->highest, output);
+    if (m_inFlight->output == output) {
+        m_boardEchoes = m_boardEchoes || m_inFlight->switches;
+        finishInFlight();
+    } else if (!m_inFlight->output && output == m_boardOutputs) {
+        finishInFlight();
+    }
+}
+
+void ControllerLink::finishInFlight()
+{
+    if (!m_inFlight->output) // every output answered: how many the board has
+        m_boardOutputs = std::max(m_boardOutputs, m_inFlight->highest);
+    m_inFlight.reset();
+    m_answerTimer.stop();
+    sendNext();
+}
+
+// Every waiting command is told, and the one in flight is forgotten: the board that would
+// answer it is gone, or is greeted anew.
+void ControllerLink::dropWaiting(CommandOutcome::Result result)
+{
+    m_inFlight.reset();
+    m_answerTimer.stop();
+    m_deadlineTimer.stop();
+    m_boardOutputs = 0;
+    m_boardEchoes = false;
+    const QList<Command> dropped = std::exchange(m_queue, {});
+    for (const Command &command : dropped)
+        tell(command.request, result);
+}
+
+void ControllerLink::dropExpired()
+{
+    QList<Command> gone;
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (expired(it->request)) {
+            gone.append(std::move(*it));
+            it = m_queue.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    armDeadline();
+    for (const Command &command : std::as_const(gone))
+        tell(command.request, CommandOutcome::Expired);
+}
+
+void ControllerLink::armDeadline()
+{
+    std::optional<qint64> first;
+    for (const Command &command : std::as_const(m_queue))
+        if (command.request.deadline)
+            first = std::min(first.value_or(*command.request.deadline), *command.request.deadline);
+    if (!first) {
+        m_deadlineTimer.stop();
+        return;
+    }
+    const qint64 remaining = std::max<qint64>(0, *first - Monotonic::nowUsec());
+    m_deadlineTimer.start(std::chrono::milliseconds((remaining + 999) / 1000));
 }
 
 void ControllerLink::failFatally(int errorNumber)

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 // The link's rhythm.
@@ -21,6 +22,9 @@ struct LinkTimings
     std::chrono::milliseconds replyTimeout{5000}; // after a handshake or a state query
     std::chrono::milliseconds queryDelay{200};    // from the handshake answer to the state query
     std::chrono::milliseconds fatalDelay{3000};   // from a failed command to the program's end
+    // Beyond the wire time of a command and its answer, before the next command goes to a board
+    // that has fallen quiet.
+    std::chrono::milliseconds answerMargin{5};
 
     // The same rhythm at another speed; tests run it at a small scale.
     LinkTimings scaled(double factor) const;
@@ -32,6 +36,30 @@ struct LinkSettings
     int portNumber = 1;
     QString baudText = QStringLiteral("9600");
     QString deviceId; // prefixes every frame, both ways; may be empty
+
+    friend bool operator==(const LinkSettings &, const LinkSettings &) = default;
+};
+
+// What became of a command.
+struct CommandOutcome
+{
+    enum Result
+    {
+        Written, // handed to the port
+        Failed,  // the port failed while writing it (error)
+        Expired, // its deadline passed while it waited: never written
+        Dropped, // the link started anew, stopped or lost its device first: never written
+    };
+    Result result = Written;
+    PortError error;
+};
+
+// By when a command must go at the latest, and who hears what became of it.
+struct CommandRequest
+{
+    // Microseconds on the machine's monotonic clock (Monotonic::nowUsec()); none: no deadline.
+    std::optional<qint64> deadline;
+    std::function<void(const CommandOutcome &)> done; // once, at the latest when it is written
 };
 
 // The link with the controller, without widgets. It owns the port's use, the line assembly,
@@ -45,6 +73,14 @@ struct LinkSettings
 // once, and the search resumes one retry interval later. A command that cannot be written is fatal:
 // the failure is shown and `fatalEnd` follows `fatalDelay` after the latest such failure; an
 // unattended link takes it as a lost device instead.
+//
+// Commands, the state query among them, are paced to what the board can answer: one is in flight
+// at a time. The next goes when the board has answered the one before (the state line of a
+// switched output; every output's state line for OA, OAH and OAL), or, when the board falls
+// quiet (a board that does not echo), once the wire time of the command and its answer has
+// passed, plus `answerMargin`; the reply time-out bounds the wait. The others wait in order. A
+// command written with nothing in flight goes at once, in the call. A waiting command whose
+// deadline passes is dropped and never written.
 class ControllerLink : public QObject
 {
     Q_OBJECT
@@ -75,14 +111,19 @@ public:
     // Closes the port and stops every timer: nothing more is sent.
     void stop();
 
-    // Output n (1 to outputCount): switches it on unless the controller reported it on.
-    // Each command returns the port's failure (number 0 when written), which is fatal.
-    PortError toggleOutput(int output);
-    PortError setOutput(int output, bool on);
-    PortError switchAllOutputs(bool on);
-    // On now, and off after the time, kept by the board (1 ms to a day; nothing is sent for a
-    // time out of range). The states change when the board reports them, as for every command.
-    PortError pulseOutput(int output, quint32 milliseconds);
+    // Output n (1 to outputCount): on unless the controller had reported it on when asked. A
+    // failure to write it is fatal (unattended: a lost device). An output or a time out of range
+    // is dropped, unsent.
+    void toggleOutput(int output, CommandRequest request = {});
+    void setOutput(int output, bool on, CommandRequest request = {});
+    void switchAllOutputs(bool on, CommandRequest request = {});
+    // On now, and off after the time, kept by the board (1 ms to a day). The states change when
+    // the board reports them, as for every command.
+    void pulseOutput(int output, quint32 milliseconds, CommandRequest request = {});
+    // A command is in flight: the board's answer to it is awaited.
+    bool isAnswerAwaited() const { return m_inFlight.has_value(); }
+    // Commands waiting behind the one in flight.
+    qsizetype waitingCommands() const { return m_queue.size(); }
 
     Status status() const { return m_status; }
     const QString &statusText() const { return m_statusText; }
@@ -118,6 +159,22 @@ signals:
     void fatalEnd();
 
 private:
+    struct Command
+    {
+        QByteArray frame;
+        int output = 0;       // whose state line answers it; 0: every output's
+        bool switches = true; // not the state query
+        CommandRequest request;
+    };
+    struct InFlight
+    {
+        int output = 0;
+        bool switches = true;
+        qint64 writtenAt = 0; // microseconds on m_clock
+        qint64 sentBy = 0;    // when its last byte is on the wire
+        int highest = 0;      // the highest output reported since
+    };
+
     void attemptConnection();
     void onReplyTimeout();
     void onReceived(const QByteArray &bytes);
@@ -128,7 +185,15 @@ private:
     void cancelPendingQueries();
     void setConnected(bool connected);
     void sendDueQuery();
-    PortError send(const QByteArray &frame);
+    void enqueue(Command command);
+    void sendNext();
+    void checkAnswer();
+    void finishInFlight();
+    void dropWaiting(CommandOutcome::Result result);
+    void dropExpired();
+    void armDeadline();
+    void noteStateLine(int output);
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
     void failFatally(int errorNumber);
     void showPortFailure(const PortError &error);
     void armReplyTimeout();
@@ -154,8 +219,18 @@ private:
     QList<qint64> m_queriesDue;
     QElapsedTimer m_clock;
 
+    QList<Command> m_queue;
+    std::optional<InFlight> m_inFlight;
+    bool m_sending = false;
+    qint64 m_lastByteAt = 0;    // microseconds on m_clock
+    qint64 m_usPerByte = 1042;  // at the line settings in force
+    int m_boardOutputs = 0;     // outputs the board reports for OA; 0 until it has answered one
+    bool m_boardEchoes = false; // it has echoed a switch since the connection began
+
     QTimer m_retryTimer;
     QTimer m_replyTimeout;
     QTimer m_fatalTimer;
     QTimer m_queryTimer;
+    QTimer m_answerTimer;   // the command in flight: its answer, or the quiet after it
+    QTimer m_deadlineTimer; // the first deadline of a waiting command
 };

@@ -5,9 +5,13 @@
 
 #include "BoardAdaptor.h"
 #include "common/BoardBus.h"
+#include "common/Monotonic.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QPointer>
+
+#include <limits>
 
 BoardService::BoardService(ControllerLink *link, QString name, QObject *parent)
     : QObject(parent), m_link(link), m_name(std::move(name))
@@ -92,60 +96,158 @@ bool BoardService::refused(const QString &call, uint output, bool single)
     return false;
 }
 
-void BoardService::replyToFailure(const QString &call, const PortError &error)
+QString BoardService::failureMessage(const CommandOutcome &outcome) const
 {
-    if (!error)
-        return;
-    const QString message =
-        u"The port failed while writing (error " + QString::number(error.number) + u": " +
-        error.detail + u"); " +
-        (m_link->hasFailed() ? m_name + u" is ending."
-                             : QStringLiteral("searching for the board again."));
-    if (calledFromDBus())
-        sendErrorReply(QString::fromUtf16(BoardBus::Errors::writeFailed), message);
-    emit callFailed(call, message);
+    switch (outcome.result) {
+    case CommandOutcome::Written:
+        break;
+    case CommandOutcome::Failed:
+        return u"The port failed while writing (error " + QString::number(outcome.error.number) +
+               u": " + outcome.error.detail + u"); " +
+               (m_link->hasFailed() ? m_name + u" is ending."
+                                    : QStringLiteral("searching for the board again."));
+    case CommandOutcome::Expired:
+        return QStringLiteral("The deadline passed while the command waited: it was not sent.");
+    case CommandOutcome::Dropped:
+        return m_name + u" lost its board, or started its link anew, before the command could "
+                        u"be sent: it was not sent.";
+    }
+    return {};
 }
 
 namespace {
+
+const char16_t *errorName(CommandOutcome::Result result)
+{
+    switch (result) {
+    case CommandOutcome::Written:
+    case CommandOutcome::Failed:
+        break;
+    case CommandOutcome::Expired:
+        return BoardBus::Errors::deadlinePassed;
+    case CommandOutcome::Dropped:
+        return BoardBus::Errors::notConnected;
+    }
+    return BoardBus::Errors::writeFailed;
+}
+
 QString onOff(bool on)
 {
     return on ? QStringLiteral("on") : QStringLiteral("off");
 }
+
+std::optional<qint64> deadlineOf(qulonglong usec)
+{
+    return qint64(std::min<qulonglong>(usec, std::numeric_limits<qint64>::max()));
+}
+
 } // namespace
+
+// A command the link carries out in its turn. The bus call is answered with what became of it:
+// written, or why not, once that is known.
+void BoardService::command(const QString &call, uint output, bool single,
+                           std::optional<qint64> deadline, const Send &send)
+{
+    if (refused(call, output, single))
+        return;
+    if (deadline && *deadline <= Monotonic::nowUsec()) {
+        refuse(call, BoardBus::Errors::deadlinePassed,
+               QStringLiteral("The deadline had passed when the call came: nothing was sent."));
+        return;
+    }
+    std::optional<QDBusMessage> caller;
+    QDBusConnection bus = QDBusConnection(QString());
+    if (calledFromDBus()) {
+        setDelayedReply(true);
+        caller = message();
+        bus = connection();
+    }
+    send({deadline, [self = QPointer(this), call, caller, bus](const CommandOutcome &outcome) {
+              if (!self)
+                  return;
+              const QString failure = self->failureMessage(outcome);
+              if (caller)
+                  bus.send(failure.isEmpty()
+                               ? caller->createReply()
+                               : caller->createErrorReply(
+                                     QString::fromUtf16(errorName(outcome.result)), failure));
+              if (!failure.isEmpty())
+                  emit self->callFailed(call, failure);
+          }});
+}
+
+void BoardService::setOutput(uint output, bool on, std::optional<qint64> deadline)
+{
+    command(QStringLiteral("SetOutput(%1, %2)").arg(output).arg(onOff(on)), output, true, deadline,
+            [&](CommandRequest r) { m_link->setOutput(int(output), on, std::move(r)); });
+}
+
+void BoardService::toggleOutput(uint output, std::optional<qint64> deadline)
+{
+    command(QStringLiteral("ToggleOutput(%1)").arg(output), output, true, deadline,
+            [&](CommandRequest r) { m_link->toggleOutput(int(output), std::move(r)); });
+}
+
+void BoardService::pulseOutput(uint output, uint milliseconds, std::optional<qint64> deadline)
+{
+    const QString call = QStringLiteral("PulseOutput(%1, %2)").arg(output).arg(milliseconds);
+    if (milliseconds < 1 || milliseconds > BoardBus::maxPulseMs) {
+        if (!refused(call, output, true))
+            refuse(call, BoardBus::Errors::invalidDuration,
+                   QStringLiteral("A pulse lasts 1 to %1 ms, not %2.")
+                       .arg(BoardBus::maxPulseMs)
+                       .arg(milliseconds));
+        return;
+    }
+    command(call, output, true, deadline, [&](CommandRequest r) {
+        m_link->pulseOutput(int(output), milliseconds, std::move(r));
+    });
+}
+
+void BoardService::setAllOutputs(bool on, std::optional<qint64> deadline)
+{
+    command(u"SetAllOutputs(" + onOff(on) + u')', 0, false, deadline,
+            [&](CommandRequest r) { m_link->switchAllOutputs(on, std::move(r)); });
+}
 
 void BoardService::SetOutput(uint output, bool on)
 {
-    const QString call = QStringLiteral("SetOutput(%1, %2)").arg(output).arg(onOff(on));
-    if (!refused(call, output, true))
-        replyToFailure(call, m_link->setOutput(int(output), on));
+    setOutput(output, on, std::nullopt);
 }
 
 void BoardService::ToggleOutput(uint output)
 {
-    const QString call = QStringLiteral("ToggleOutput(%1)").arg(output);
-    if (!refused(call, output, true))
-        replyToFailure(call, m_link->toggleOutput(int(output)));
+    toggleOutput(output, std::nullopt);
 }
 
 void BoardService::PulseOutput(uint output, uint milliseconds)
 {
-    const QString call = QStringLiteral("PulseOutput(%1, %2)").arg(output).arg(milliseconds);
-    if (refused(call, output, true))
-        return;
-    if (milliseconds < 1 || milliseconds > BoardBus::maxPulseMs)
-        refuse(call, BoardBus::Errors::invalidDuration,
-               QStringLiteral("A pulse lasts 1 to %1 ms, not %2.")
-                   .arg(BoardBus::maxPulseMs)
-                   .arg(milliseconds));
-    else
-        replyToFailure(call, m_link->pulseOutput(int(output), milliseconds));
+    pulseOutput(output, milliseconds, std::nullopt);
 }
 
 void BoardService::SetAllOutputs(bool on)
 {
-    const QString call = u"SetAllOutputs(" + onOff(on) + u')';
-    if (!refused(call, 0, false))
-        replyToFailure(call, m_link->switchAllOutputs(on));
+    setAllOutputs(on, std::nullopt);
+}
+
+void BoardService::SetOutputBefore(uint output, bool on, qulonglong deadline)
+{
+    setOutput(output, on, deadlineOf(deadline));
+}
+
+void BoardService::ToggleOutputBefore(uint output, qulonglong deadline)
+{
+    toggleOutput(output, deadlineOf(deadline));
+}
+
+void BoardService::PulseOutputBefore(uint output, uint milliseconds, qulonglong deadline)
+{
+    pulseOutput(output, milliseconds, deadlineOf(deadline));
+}
+
+void BoardService::SetAllOutputsBefore(bool on, qulonglong deadline)
+{
+    setAllOutputs(on, deadlineOf(deadline));
 }
 
 QVariantMap BoardService::properties() const

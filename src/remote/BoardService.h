@@ -11,11 +11,16 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
+#include <optional>
+
 // One copy's board on the session bus (org.vantrelo.Board1, described by its introspection
 // XML): the link's commands, states and settings for other programs. It knows the link and
 // the output names it is given, nothing of the window. Commands are refused, with nothing
 // written, while the link is not connected, for an output outside 1 to 4, and once a command
-// has failed and the program is ending: no call keeps a broken program alive.
+// has failed and the program is ending: no call keeps a broken program alive. A command waits
+// in the link's queue; its call is answered when it is written, or with why it never was: its
+// deadline passed (the ...Before methods), or the connection ended first.
 class BoardService : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -50,6 +55,11 @@ public slots:
     void ToggleOutput(uint output);
     void PulseOutput(uint output, uint milliseconds);
     void SetAllOutputs(bool on);
+    // The same, carried out before the deadline (microseconds on CLOCK_MONOTONIC) or never.
+    void SetOutputBefore(uint output, bool on, qulonglong deadline);
+    void ToggleOutputBefore(uint output, qulonglong deadline);
+    void PulseOutputBefore(uint output, uint milliseconds, qulonglong deadline);
+    void SetAllOutputsBefore(bool on, qulonglong deadline);
 
 signals:
     void OutputReported(uint output, bool on);
@@ -59,7 +69,14 @@ signals:
 private:
     bool refuse(const QString &call, const char16_t *error, const QString &message);
     bool refused(const QString &call, uint output, bool single);
-    void replyToFailure(const QString &call, const PortError &error);
+    using Send = std::function<void(CommandRequest)>;
+    void command(const QString &call, uint output, bool single, std::optional<qint64> deadline,
+                 const Send &send);
+    void setOutput(uint output, bool on, std::optional<qint64> deadline);
+    void toggleOutput(uint output, std::optional<qint64> deadline);
+    void pulseOutput(uint output, uint milliseconds, std::optional<qint64> deadline);
+    void setAllOutputs(bool on, std::optional<qint64> deadline);
+    QString failureMessage(const CommandOutcome &outcome) const;
     QVariantMap properties() const;
     void announceChanges();
 

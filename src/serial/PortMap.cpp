@@ -3,6 +3,7 @@
 
 #include "PortMap.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
@@ -85,6 +86,15 @@ QStringList systemDevices()
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)
         devices << info.systemLocation();
+    return devices;
+}
+
+QStringList devicesById()
+{
+    QStringList devices;
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    for (const QString &name : byId.entryList(QDir::System | QDir::Files, QDir::Name))
+        devices << byId.filePath(name);
     return devices;
 }
 

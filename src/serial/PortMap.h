@@ -38,5 +38,8 @@ Resolution resolve(int n, const QString &comLinkPath, const QStringList &present
 
 // The devices the system reports, by their full paths (/dev/ttyUSB0...).
 QStringList systemDevices();
+// The names of the serial devices present that stay with the adapter whatever order it was
+// plugged in: /dev/serial/by-id/..., sorted.
+QStringList devicesById();
 
 } // namespace PortMap

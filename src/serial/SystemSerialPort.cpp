@@ -56,8 +56,10 @@ bool lineRefused(const QSerialPort &port)
 
 } // namespace
 
-SystemSerialPort::SystemSerialPort(QStringList comLinkFolders, DeviceLister lister, QObject *parent)
-    : SerialPort(parent), m_comLinkFolders(std::move(comLinkFolders)), m_lister(std::move(lister))
+SystemSerialPort::SystemSerialPort(QStringList comLinkFolders, DeviceLister lister,
+                                   Numbering numbering, QObject *parent)
+    : SerialPort(parent), m_comLinkFolders(std::move(comLinkFolders)), m_lister(std::move(lister)),
+      m_numbering(numbering)
 {
     // What the program has not read yet stays in the device: memory stays bounded whatever
     // arrives, and the kernel's buffer throttles a sender that outruns the program.
@@ -83,6 +85,16 @@ PortError SystemSerialPort::open(int portNumber, const LineSettings &settings)
         return {PortAlreadyOpen, m_port.portName() + u" is already open here"};
 
     const PortMap::Resolution r = resolve(portNumber);
+    if (r.device.isEmpty() && m_numbering == Numbering::EntriesOnly) {
+        const QStringList present = m_lister ? m_lister() : QStringList();
+        const QString entry =
+            QDir(m_comLinkFolders.value(0)).filePath(u"COM" + QString::number(portNumber));
+        return {InvalidPortNumber,
+                describePort(portNumber) + u"; " +
+                    (present.isEmpty() ? QStringLiteral("no serial device is present")
+                                       : u"serial devices present: " + present.join(u", ") +
+                                             u"; link one as " + entry)};
+    }
     if (r.device.isEmpty())
         return {InvalidPortNumber, describePort(portNumber)};
     const QByteArray path = QFile::encodeName(r.device);
@@ -187,6 +199,9 @@ PortMap::Resolution SystemSerialPort::resolve(int portNumber) const
         if (isEntry(link))
             return PortMap::resolve(portNumber, link, {});
     }
+    if (m_numbering == Numbering::EntriesOnly) // the entry it would be, leading nowhere
+        return {
+            {}, QDir(m_comLinkFolders.value(0)).filePath(u"COM" + QString::number(portNumber)), {}};
     // Listing the system's devices is only needed when there is no COM<n> entry.
     return PortMap::resolve(portNumber, {}, m_lister ? m_lister() : QStringList());
 }
@@ -232,6 +247,11 @@ QStringList SystemSerialPort::presentPorts() const
         }
     }
 #endif
+    if (m_numbering == Numbering::EntriesOnly) {
+        for (const QString &device : m_lister ? m_lister() : QStringList())
+            out << u"not numbered: " + device;
+        return out;
+    }
     const QStringList devices = PortMap::orderDevices(m_lister ? m_lister() : QStringList());
     for (qsizetype i = 0; i < devices.size(); ++i) {
         const int n = static_cast<int>(i) + 1;

@@ -18,14 +18,23 @@ class SystemSerialPort : public SerialPort
     Q_OBJECT
 public:
     using DeviceLister = std::function<QStringList()>;
+    enum class Numbering
+    {
+        EntriesThenDevices, // a COM<n> entry, else the n-th present device (the window)
+        // Only COM<n> entries: a missing one is no port, never some device of the machine (a
+        // service nobody watches). The devices present are only named, so that the user can
+        // link one.
+        EntriesOnly,
+    };
 
     explicit SystemSerialPort(QStringList comLinkFolders,
                               DeviceLister lister = PortMap::systemDevices,
+                              Numbering numbering = Numbering::EntriesThenDevices,
                               QObject *parent = nullptr);
     explicit SystemSerialPort(const QString &comLinkFolder,
                               DeviceLister lister = PortMap::systemDevices,
-                              QObject *parent = nullptr)
-        : SystemSerialPort(QStringList{comLinkFolder}, std::move(lister), parent)
+                              Numbering numbering = Numbering::EntriesThenDevices)
+        : SystemSerialPort(QStringList{comLinkFolder}, std::move(lister), numbering)
     {
     }
     ~SystemSerialPort() override;
@@ -45,6 +54,7 @@ private:
 
     QStringList m_comLinkFolders;
     DeviceLister m_lister;
+    Numbering m_numbering;
     QSerialPort m_port;
     int m_portNumber = 0;   // of the open port
     bool m_writing = false; // inside write(): a failure goes to its caller

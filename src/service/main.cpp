@@ -4,9 +4,12 @@
 // vantrelod: one board as a service, without a window. It reads the board's settings file,
 // searches for the board and keeps the link as the window does, and offers the board on the
 // session bus (org.vantrelo.Board1) to vantrelo-ctl, vantrelo-mqtt and any other client.
-// SIGHUP reads the settings file again and starts the link anew; SIGTERM and SIGINT close the
-// port and end it. Exit status: 0 ended by a signal; 1 the name is taken on the bus, or there
-// is no session bus (or it went away); 2 a usage error.
+// It opens only the port its settings file names, through a COM<n> entry beside the file: a
+// missing or refused file at the start ends it with status 78 (EX_CONFIG) before any port is
+// opened. SIGHUP reads the file again: a refused one leaves the settings in force, and a port,
+// bit rate and identifier unchanged leave the port open. SIGTERM and SIGINT close the port and
+// end it. Exit status: 0 ended by a signal; 1 the name is taken on the bus, or there is no
+// session bus (or it went away); 2 a usage error; 78 a missing or refused settings file.
 
 #include "board/BoardSettings.h"
 #include "common/BoardBus.h"
@@ -14,6 +17,7 @@
 #include "common/Messages.h"
 #include "common/UnixSignals.h"
 #include "remote/BoardService.h"
+#include "serial/PortMap.h"
 #include "serial/SystemSerialPort.h"
 #include "settings/SettingsFile.h"
 
@@ -32,7 +36,11 @@ enum Exit
     Stopped = 0,
     Failed = 1,
     Usage = 2,
+    Config = 78, // EX_CONFIG: systemd tells it as a configuration error
 };
+
+// The longest bus name the bus takes.
+constexpr qsizetype maxBusName = 255;
 
 using Messages::say;
 
@@ -62,6 +70,15 @@ int main(int argc, char *argv[])
                                 : u"one board name, not " + names.join(u' ');
     else if (usage.isEmpty() && (names[0].isEmpty() || names[0].contains(u'/')))
         usage = u"no board name '" + names.value(0) + u"': a name is not empty and holds no /";
+    else if (const qsizetype length = BoardBus::serviceName(names.value(0)).size();
+             usage.isEmpty() && length > maxBusName)
+        usage = QStringLiteral("the board name is too long: its bus name would have %1 "
+                               "characters, and a bus name has at most %2")
+                    .arg(length)
+                    .arg(maxBusName);
+    else if (usage.isEmpty() && parser.isSet(settingsOption) &&
+             parser.value(settingsOption).isEmpty())
+        usage = QStringLiteral("--settings names no file");
     if (!usage.isEmpty())
         return fail(Usage, usage + u"\nTry 'vantrelod --help'.");
     const QString name = names[0];
@@ -70,41 +87,45 @@ int main(int argc, char *argv[])
         say(priority, name + u": " + text);
     };
 
-    // A service whose only purpose is the bus does not run without it.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return log(Messages::Error, u"no session bus: " + bus.lastError().message()), Failed;
-
     const QString file =
         parser.isSet(settingsOption)
             ? QFileInfo(parser.value(settingsOption)).absoluteFilePath()
             : SettingsFile::path(
                   QDir(SettingsLocation::userConfigDir()).filePath(QStringLiteral("vantrelo")),
                   name);
-    // COM<n> entries beside the settings file first, then the system's devices.
+    // Only COM<n> entries beside the settings file name a port: never a device of the machine
+    // that nobody named.
     const SettingsLocation location{file, file, {QFileInfo(file).absolutePath()}};
-    SystemSerialPort port(location.comLinkFolders);
+    SystemSerialPort port(location.comLinkFolders, PortMap::devicesById,
+                          SystemSerialPort::Numbering::EntriesOnly);
     ControllerLink link(&port);
     link.setUnattended(true);
     BoardSettings settings(&link, [location] { return location; }, {}); // it never saves
     BoardService remote(&link, name);
+    const auto described = [](const LinkSettings &s) {
+        return QStringLiteral("COM%1, %2 baud, identifier \"%3\"")
+            .arg(s.portNumber)
+            .arg(s.baudText, s.deviceId);
+    };
+    QObject::connect(&settings, &BoardSettings::loaded, &remote,
+                     [&] { remote.setOutputNames(settings.outputNames()); });
+    // A board it was not pointed at is never driven: without its own settings it opens nothing.
+    if (const QString refusal = settings.take(); !refusal.isEmpty())
+        return log(Messages::Error,
+                   u"settings " + file + u" not used (" + refusal +
+                       u"): no port is opened. The file and its format are described in "
+                       u"vantrelod(1)."),
+               Config;
+
+    // A service whose only purpose is the bus does not run without it.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return log(Messages::Error, u"no session bus: " + bus.lastError().message()), Failed;
     // Taken: another window or service of this name drives the board; this one must not
     // touch its port.
     if (const QString failure = remote.registerOn(bus); !failure.isEmpty())
         return log(Messages::Error, failure), Failed;
 
-    QObject::connect(&settings, &BoardSettings::loaded, &remote, [&] {
-        remote.setOutputNames(settings.outputNames());
-        const SettingsRecord &r = settings.record();
-        const QString inForce = QStringLiteral("COM%1, %2 baud, identifier \"%3\"")
-                                    .arg(r.portNumber)
-                                    .arg(r.baudText, r.deviceId);
-        if (settings.refusal().isEmpty())
-            log(Messages::Info, u"settings " + file + u": " + inForce);
-        else
-            log(Messages::Warning, u"settings " + file + u" not used (" + settings.refusal() +
-                                       u"); the defaults are in force: " + inForce);
-    });
     // Each change of connection, and why an attempt fails, once for each new reason: nothing
     // for every attempt while searching.
     QString lastReason;
@@ -114,14 +135,17 @@ int main(int argc, char *argv[])
             log(Messages::Info, u"connected to the board on " + link.portDescription());
     });
     QObject::connect(&link, &ControllerLink::connectionLost, &app, [&](const PortError &error) {
-        lastReason = link.statusText();
+        lastReason = link.statusText(); // told here, not again as a search's failure
         log(Messages::Error, QStringLiteral("connection lost: %1 (error %2); searching again")
                                  .arg(error.detail)
                                  .arg(error.number));
     });
     QObject::connect(&link, &ControllerLink::statusChanged, &app,
                      [&](ControllerLink::Status status, const QString &text) {
-                         if (status != ControllerLink::Status::Failed || text == lastReason)
+                         // A loss shows its failure before the search resumes: connectionLost
+                         // tells it.
+                         if (status != ControllerLink::Status::Failed || text == lastReason ||
+                             !link.isSearching())
                              return;
                          lastReason = text;
                          const PortError &failure = link.portFailure();
@@ -144,8 +168,25 @@ int main(int argc, char *argv[])
             return;
         }
         log(Messages::Info, QStringLiteral("reading the settings again (SIGHUP)"));
+        if (const QString refusal = settings.take(); !refusal.isEmpty()) {
+            log(Messages::Warning, u"settings " + file + u" not used (" + refusal +
+                                       u"); the settings in force stay: " +
+                                       described(link.settings()));
+            return;
+        }
+        // Opening the port resets an Arduino, and every relay on it drops: only a new port, bit
+        // rate or identifier starts the link anew.
+        if (settings.linkSettings() == link.settings()) {
+            log(Messages::Info, u"settings " + file +
+                                    u": the port, the bit rate and the "
+                                    u"identifier are unchanged; the port stays "
+                                    u"open: " +
+                                    described(link.settings()));
+            return;
+        }
         lastReason.clear();
-        settings.start();
+        log(Messages::Info, u"settings " + file + u": " + described(settings.linkSettings()));
+        settings.startLink();
     });
     QTimer busCheck; // Qt announces a lost bus connection nowhere else
     QObject::connect(&busCheck, &QTimer::timeout, &app, [&] {
@@ -158,7 +199,8 @@ int main(int argc, char *argv[])
     busCheck.start(1000);
 
     log(Messages::Info, u"started, on the session bus as " + BoardBus::serviceName(name));
-    settings.start();
+    log(Messages::Info, u"settings " + file + u": " + described(settings.linkSettings()));
+    settings.startLink();
     QCoreApplication::exec();
     link.stop(); // closes the port
     return status;
