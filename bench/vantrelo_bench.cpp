@@ -20,6 +20,9 @@
 //   vantrelo_bench board RIG FIRMWARE [clicks]
 //                                       click -> pin change, and click -> echo recoloured, on the
 //                                       emulated board paced to real time at 9600 baud
+//   vantrelo_bench board-rate RIG FIRMWARE [calls]
+//                                       SetOutput calls as fast as the bus takes them, through the
+//                                       paced link to that board: commands a second, and lost
 // Each prints "name value unit" lines.
 
 #include "Pty.h"
@@ -47,6 +50,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -322,6 +326,9 @@ int remote(int calls)
     runFor(300); // the state query has gone out
     std::vector<double> us;
     for (int i = 0; i < calls; ++i) {
+        // Nothing in flight: the peer does not echo, so the link waits out the wire time.
+        if (!runUntil([&] { return !rig.link.isAnswerAwaited(); }, 2000))
+            return std::fprintf(stderr, "call %d: the last is still awaited\n", i), 1;
         const qsizetype before = rig.feeder->received().size();
         QDBusMessage call = QDBusMessage::createMethodCall(
             BoardBus::serviceName(QStringLiteral("bench")),
@@ -692,6 +699,62 @@ int board(const QString &rigPath, const QString &firmware, int clicks)
     return 0;
 }
 
+// As many SetOutput calls as the bus takes at once, through the interface and the paced link to
+// the emulated board at 9600 baud: commands carried out a second, from the first call to the last
+// echo, and the pin changes missing against those the calls asked for.
+int boardRate(const QString &rigPath, const QString &firmware, int calls)
+{
+    TestSupport::PrivateBus daemon;
+    Rig rig;
+    if (daemon.address().isEmpty() || !rig.start(rigPath, firmware))
+        return std::fprintf(stderr, "no dbus-daemon, or the board rig did not start\n"), 1;
+    SystemSerialPort port(rig.dir.path(), [] { return QStringList(); });
+    ControllerLink link(&port);
+    link.setUnattended(true);
+    BoardService service(&link, QStringLiteral("bench"));
+    const QDBusConnection serviceBus =
+        QDBusConnection::connectToBus(daemon.address(), QStringLiteral("service"));
+    const QDBusConnection callerBus =
+        QDBusConnection::connectToBus(daemon.address(), QStringLiteral("caller"));
+    if (const QString failure = service.registerOn(serviceBus); !failure.isEmpty())
+        return std::fprintf(stderr, "%s\n", qPrintable(failure)), 1;
+    link.start({1, QStringLiteral("9600"), QStringLiteral("1")});
+    if (!runUntil([&] { return link.outputState(4).has_value() && !link.isAnswerAwaited(); },
+                  10000))
+        return std::fprintf(stderr, "no state query answered\n"), 1;
+    const qsizetype changesBefore = rig.readLog().count(" high\n") + rig.log.count(" low\n");
+    int echoes = 0, expected = 0;
+    std::array<bool, 4> states{};
+    QObject::connect(&link, &ControllerLink::outputReported, &service, [&] { ++echoes; });
+    std::vector<QDBusPendingCall> pending;
+    const auto start = Clock::now();
+    for (int i = 0; i < calls; ++i) {
+        const int n = i % 4;
+        const bool on = (i / 4) % 2 == 0;
+        expected += states[n] != on;
+        states[n] = on;
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            BoardBus::serviceName(QStringLiteral("bench")),
+            QString::fromUtf16(BoardBus::objectPath), QString::fromUtf16(BoardBus::interfaceName),
+            QStringLiteral("SetOutput"));
+        call << uint(n + 1) << on;
+        pending.push_back(callerBus.asyncCall(call, 120000));
+    }
+    if (!runUntil([&] { return echoes >= calls; }, calls * 50))
+        return std::fprintf(stderr, "%d of %d echoes\n", echoes, calls), 1;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    runFor(100);
+    const qsizetype changes =
+        rig.readLog().count(" high\n") + rig.log.count(" low\n") - changesBefore;
+    const long failed = std::count_if(pending.begin(), pending.end(),
+                                      [](const QDBusPendingCall &c) { return c.isError(); });
+    const double wire = 9600.0 / 10 / 10; // "1O1H" CR and its echo: 10 bytes of 10 bits
+    report("board_bus_rate", double(calls) / seconds, "/s");
+    report("board_bus_rate_of_wire", 100.0 * double(calls) / seconds / wire, "%");
+    report("board_bus_lost", double(expected - changes + failed), "");
+    return 0;
+}
+
 // Pulses kept by the firmware on the paced emulated board: the pin's high time in emulated
 // seconds against the time asked, for 100 ms, 1 s and 10 s.
 int boardPulses(const QString &rigPath, const QString &firmware)
@@ -740,6 +803,9 @@ int main(int argc, char *argv[])
     if (mode == u"board" && argc > 3)
         return board(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                      argc > 4 ? std::atoi(argv[4]) : 50);
+    if (mode == u"board-rate" && argc > 3)
+        return boardRate(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                         argc > 4 ? std::atoi(argv[4]) : 1000);
     if (mode == u"board-pulses" && argc > 3)
         return boardPulses(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (mode == u"callgrind")

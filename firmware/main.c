@@ -78,9 +78,14 @@ static const pin pins[PROTOCOL_OUTPUTS_MAX] = {
  * (No EEMEM variable: the image would then carry an EEPROM of zeros.) */
 #define stored_id ((uint8_t *)0)
 
-/* Ring buffers; the sizes are powers of two, so the indices wrap by themselves. */
+/* Ring buffers; the sizes are powers of two, so the indices wrap by themselves. The line has no
+ * flow control: a host keeps one command in flight and sends the next once this one is answered.
+ * The receive buffer then holds that command whole (a frame, its CR and a stray LF) while the
+ * replies before it drain, and the transmit buffer every state line one frame makes. */
 static volatile uint8_t rx[64], rx_head, rx_tail;
 static volatile uint8_t tx[256], tx_head, tx_tail;
+_Static_assert(sizeof rx >= PROTOCOL_LINE_MAX + 2, "a whole frame fits the receive buffer");
+_Static_assert(sizeof tx > PROTOCOL_REPLY_MAX, "every state line fits the transmit buffer");
 
 ISR(USART_RX_vect)
 {

@@ -162,6 +162,7 @@ for pace in fast realtime; do
 done
 "$bench" board "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" 50 >> "$out/figures" 2>/dev/null
 "$bench" board-pulses "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" >> "$out/figures" 2>/dev/null
+"$bench" board-rate "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" 1000 >> "$out/figures" 2>/dev/null
 # Flash and RAM: the stock image, and one with every option on.
 size() { avr-size --mcu=atmega328p -C "$1" | awk '/Program:/ { p = $2 } /Data:/ { d = $2 } END { print p " " d }'; }
 make --no-print-directory -C "$here/firmware" BUILD="$out/fw" NAME=all OUTPUTS=16 ACTIVE_LOW=1 ID=12345678 \
@@ -207,6 +208,7 @@ cat <<TABLE
 | Emulated board, 3 s of wall time unpaced / paced to real time | $(v board_fast_emulated) s / $(v board_realtime_emulated) s emulated, $(v board_fast_cpu) % / $(v board_realtime_cpu) % of a core | |
 | Emulated board at 9600 baud, paced: click to pin change (median of 50) | $(v board_click_to_pin_median) ms | the wire: 5 bytes of "1O1H" CR, 5.2 ms |
 | Emulated board: click to echo recoloured (median; max) | $(v board_click_to_echo_median) ms; $(v board_click_to_echo_max) ms | the wire: frame and echo, 10 bytes, 10.4 ms |
+| 1,000 \`SetOutput\` calls at once over the bus, paced by the link to the emulated board at 9600 baud | $(v board_bus_rate) commands a second, $(v board_bus_rate_of_wire) % of the wire's; $(v board_bus_lost) lost | the wire: one command and its echo in flight, 96 a second (target >= 90 %, 0 lost) |
 | Emulated board, paced: a pulse's pin high for 100 ms / 1 s / 10 s asked | $(v board_pulse_100_ms) ms / $(v board_pulse_1000_ms) ms / $(v board_pulse_10000_ms) ms | the board wakes at the due time: within a millisecond |
 | Firmware size, 4 outputs / 16 outputs with every option (interlock, longest on-time, 8-character identifier) | $(v fw_flash) / $(v fw_all_flash) bytes of flash, $(v fw_ram) / $(v fw_all_ram) bytes of RAM | of 32,768 and 2,048; before pulses 1,940 and 424 |
 TABLE

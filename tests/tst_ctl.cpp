@@ -139,6 +139,22 @@ private slots:
         QVERIFY(copy.port.written.count("O1H\r") == 1);
     }
 
+    // Its time-out is the deadline it sends: a command still waiting behind an unanswered one
+    // when it passes is never written.
+    void timeoutIsTheDeadline()
+    {
+        FakeCopy copy(m_bus.address(), QString("slow"));
+        copy.link.start({1, QString("300"), {}}); // a slow line: a command is awaited 250 ms
+        QVERIFY(copy.connect());
+        const Result late = ctl({"-b", "slow", "--timeout", "200", "on", "1", "2"});
+        QCOMPARE(late.status, 1);
+        QVERIFY2(late.err.contains("org.vantrelo.Board1.Error.DeadlinePassed"),
+                 qPrintable(late.err));
+        QTest::qWait(300);
+        QCOMPARE(copy.port.written.mid(copy.port.written.indexOf("OA\r")),
+                 (QList<QByteArray>{"OA\r", "O1H\r"}));
+    }
+
     // On a copy in this process: the frame, and the board's reports that end the command.
     void pulse_data()
     {

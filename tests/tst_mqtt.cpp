@@ -173,6 +173,20 @@ private slots:
         QCOMPARE(err.count("a payload that is not ON, OFF or TOGGLE"), 1);
     }
 
+    // A command that a stopped service could not carry out before the bridge's time-out is
+    // never carried out once it goes on.
+    void deadlineOfAStoppedCopy()
+    {
+        const qsizetype before = m_copy->sim.received().size();
+        const auto pid = pid_t(m_copy->program.processId());
+        QVERIFY(pid > 0 && ::kill(pid, SIGSTOP) == 0);
+        QVERIFY(publish(m_broker, "vantrelo/n1/board.1/output/1/set", "ON"));
+        QTRY_VERIFY_WITH_TIMEOUT(stderrOf(*m_bridge).contains("output 1 of board.1: "), 5000);
+        QVERIFY(::kill(pid, SIGCONT) == 0);
+        QTest::qWait(1000);
+        QVERIFY(!m_copy->sim.received().mid(before).contains("O1H<CR>"));
+    }
+
     void hubAnnouncementRepublishesDiscovery()
     {
         QVERIFY(publish(m_broker, discovery, {}, {"-r"})); // the hub forgot it
