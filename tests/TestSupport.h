@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -30,6 +31,14 @@ struct Child : QProcess
         waitForFinished(5000);
     }
 };
+
+// Sends the signal to a child that runs, and to nothing else: a child that has ended has no
+// process id, and kill(0, ...) would signal the test's own process group.
+[[nodiscard]] inline bool signal(const QProcess &child, int number)
+{
+    const qint64 pid = child.processId();
+    return child.state() == QProcess::Running && pid > 0 && ::kill(pid_t(pid), number) == 0;
+}
 
 // The simulator (or with a firmware image, the emulated board), linked at <folder>/COM<n>.
 class Simulator
@@ -67,7 +76,7 @@ public:
         return frames;
     }
     QString link() const { return m_link; }
-    qint64 pid() const { return m_process.processId(); }
+    [[nodiscard]] bool signal(int number) { return TestSupport::signal(m_process, number); }
     // Everything it printed so far.
     QByteArray log(int waitMs = 0)
     {

@@ -100,7 +100,7 @@ private slots:
 
         // A reset (as opening the port does to an Arduino) turns every output off; the window
         // learns it from the next echo, and from the state query after a save.
-        ::kill(pid_t(b.board.pid()), SIGUSR1);
+        QVERIFY(b.board.signal(SIGUSR1));
         QTRY_COMPARE(b.pins(firstFour), QString("low low low low"));
         QTest::mouseClick(b.rig.ui().outputButtons[0], Qt::LeftButton); // shown on: sends O1L
         QTRY_VERIFY(b.buttons(off, on, on, off));

@@ -95,10 +95,10 @@ private slots:
                  qPrintable(silent.err));
         QTRY_COMPARE(m_two->sim.received().mid(before), (QStringList{"O1H<CR>", "O4H<CR>"}));
         // A copy that answers no call: the time-out bounds the calls too.
-        QVERIFY(::kill(pid_t(m_two->program.processId()), SIGSTOP) == 0);
+        QVERIFY(TestSupport::signal(m_two->program, SIGSTOP));
         took.restart();
         const Result stalled = ctl({"-b", "board.2", "--timeout", "300", "state"});
-        QVERIFY(::kill(pid_t(m_two->program.processId()), SIGCONT) == 0);
+        QVERIFY(TestSupport::signal(m_two->program, SIGCONT));
         QVERIFY2(stalled.status == 1 && took.elapsed() < 1500, qPrintable(stalled.err));
         for (const QStringList &args :
              {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},

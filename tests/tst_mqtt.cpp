@@ -178,11 +178,10 @@ private slots:
     void deadlineOfAStoppedCopy()
     {
         const qsizetype before = m_copy->sim.received().size();
-        const auto pid = pid_t(m_copy->program.processId());
-        QVERIFY(pid > 0 && ::kill(pid, SIGSTOP) == 0);
+        QVERIFY(TestSupport::signal(m_copy->program, SIGSTOP));
         QVERIFY(publish(m_broker, "vantrelo/n1/board.1/output/1/set", "ON"));
         QTRY_VERIFY_WITH_TIMEOUT(stderrOf(*m_bridge).contains("output 1 of board.1: "), 5000);
-        QVERIFY(::kill(pid, SIGCONT) == 0);
+        QVERIFY(TestSupport::signal(m_copy->program, SIGCONT));
         QTest::qWait(1000);
         QVERIFY(!m_copy->sim.received().mid(before).contains("O1H<CR>"));
     }
@@ -271,7 +270,7 @@ private slots:
         QTRY_VERIFY(copy.port.written.contains("O4H\r"));
         QTest::qWait(200);
         QCOMPARE(m_copy->sim.received().size(), before);
-        ::kill(pid_t(bridge->processId()), SIGTERM);
+        QVERIFY(TestSupport::signal(*bridge, SIGTERM));
         QVERIFY(bridge->waitForFinished(5000));
         QCOMPARE(bridge->exitCode(), 0);
         QVERIFY(keeps(m_broker, "vantrelo/n2/board.1/availability", "offline"));
@@ -285,14 +284,14 @@ private slots:
         FakeCopy fast(m_bus.address(), QString("fast"));
         QVERIFY(fast.registration.isEmpty());
         Subscriber sub(m_broker, "vantrelo/n3/+/availability");
-        QVERIFY(::kill(pid_t(m_copy->program.processId()), SIGSTOP) == 0);
+        QVERIFY(TestSupport::signal(m_copy->program, SIGSTOP));
         auto bridge = startBridge(m_broker, {"--node-id", "n3"});
         QVERIFY(sees(sub, "vantrelo/n3/fast/availability offline"));
         QTRY_VERIFY(stderrOf(*bridge).contains("org.vantrelo.Board.board_2e1 does not answer"));
         QVERIFY(stderrOf(*bridge).indexOf("bridging fast") <
                 stderrOf(*bridge).indexOf("does not answer")); // not held up
         QVERIFY(!sub.lines().join(u'\n').contains("n3/board.1"));
-        QVERIFY(::kill(pid_t(m_copy->program.processId()), SIGCONT) == 0);
+        QVERIFY(TestSupport::signal(m_copy->program, SIGCONT));
         QVERIFY(sees(sub, "vantrelo/n3/board.1/availability online", 10000));
     }
 
@@ -341,7 +340,7 @@ private slots:
     {
         Subscriber sub(m_broker, "vantrelo/n1/bridge/state");
         QVERIFY(sees(sub, "vantrelo/n1/bridge/state online"));
-        ::kill(pid_t(m_bridge->processId()), SIGKILL);
+        QVERIFY(TestSupport::signal(*m_bridge, SIGKILL));
         QVERIFY(sees(sub, "vantrelo/n1/bridge/state offline"));
         QVERIFY(keeps(m_broker, "vantrelo/n1/bridge/state", "offline"));
     }

@@ -108,19 +108,23 @@ private slots:
         SystemSerialPort port(dir.path(), [] { return QStringList(); });
         QSignalSpy lost(&port, &SerialPort::deviceLost);
         QCOMPARE(port.open(1, line9600).number, 0);
+        // The failures name the device that went away, as it was opened.
+        const QString opened = port.describePort(1) + ": ";
+        QVERIFY(opened.contains("/dev/pts/"));
         sim->kill(); // the adapter is pulled: a write fails at the call
         const PortError writing = port.write("AT\r");
-        QVERIFY2(writing.number == WriteFailed && writing.detail.startsWith(port.describePort(1)),
+        QVERIFY2(writing.number == WriteFailed && writing.detail.startsWith(opened),
                  qPrintable(writing.detail));
         QVERIFY(!port.isOpen());
         QCOMPARE(port.open(1, line9600).number, InvalidPortNumber);
         sim = std::make_unique<TestSupport::Simulator>(dir.path(), 1);
         QVERIFY(sim->start());
         QCOMPARE(port.open(1, line9600).number, 0);
+        const QString reopened = port.describePort(1) + ": ";
         sim->kill(); // or the read notices first
         QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 1000);
         const auto error = lost[0][0].value<PortError>();
-        QVERIFY2(error.number == ReadFailed && error.detail.startsWith(port.describePort(1)),
+        QVERIFY2(error.number == ReadFailed && error.detail.startsWith(reopened),
                  qPrintable(error.detail));
         QVERIFY(!port.isOpen());
         const double before = double(std::clock()) / CLOCKS_PER_SEC;

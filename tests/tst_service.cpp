@@ -29,6 +29,7 @@ struct Service : TestSupport::Child
     {
         setProcessEnvironment(env);
         start(program, args);
+        waitForStarted();
     }
     QString messages() { return QString::fromLocal8Bit(log += readAllStandardError()); }
     // Whether a message holding the text has come, within the time.
@@ -36,7 +37,7 @@ struct Service : TestSupport::Child
     {
         return QTest::qWaitFor([&] { return messages().count(text) >= count; }, timeoutMs);
     }
-    bool signal(int number) { return ::kill(pid_t(processId()), number) == 0; }
+    [[nodiscard]] bool signal(int number) { return TestSupport::signal(*this, number); }
     QByteArray log;
 };
 
@@ -199,26 +200,37 @@ private slots:
                      qPrintable(fd.symLinkTarget()));
     }
 
-    // The device goes away while a command comes; the service goes on, and finds the board
-    // again when it is back.
-    void lostDeviceAndACommand()
+    // A write the port refuses while connected, then the device pulled while connected: the
+    // service goes on, tells each loss once, naming the device, and finds the board again.
+    void failedWriteAndLostDevice()
     {
-        QVERIFY(m_pump->signal(SIGSTOP));
-        m_two->kill(); // the adapter is pulled; its COM2 link stays, dangling
-        QProcess command;
-        command.setProcessEnvironment(m_env);
-        command.start(VANTRELO_CTL, {"-b", "pump", "on", "3"});
-        QTest::qWait(200);
-        QVERIFY(m_pump->signal(SIGCONT));
-        QTRY_COMPARE_WITH_TIMEOUT(command.state(), QProcess::NotRunning, 5000);
-        QCOMPARE(command.exitCode(), 1);
-        QVERIFY2(m_pump->says("vantrelod: pump: connection lost: COM2 -> "),
+        QVERIFY(m_pump->says("connected to the board on COM2"));
+        const QString device = "COM2 -> " + m_folder + "/COM2 -> " +
+                               QFileInfo(m_folder + "/COM2").symLinkTarget() + ": ";
+        QVERIFY(m_two->signal(SIGUSR1)); // the port refuses writes from now on
+        QTRY_VERIFY(m_two->log().contains("the port refuses writes"));
+        const TestSupport::Run refused = ctl({"-b", "pump", "on", "3"});
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("org.vantrelo.Board1.Error.WriteFailed"),
+                 qPrintable(refused.err));
+        QVERIFY(m_pump->says("SetOutput(3, on): The port failed while writing"));
+        QVERIFY2(m_pump->says("vantrelod: pump: connection lost: " + device),
                  qPrintable(m_pump->messages()));
-        QVERIFY(m_pump->says("SetOutput(3, on): "));
-        m_two = std::make_unique<TestSupport::Simulator>(m_folder, 2); // plugged in again
+        m_two = std::make_unique<TestSupport::Simulator>(m_folder, 2); // a new adapter
         QVERIFY(m_two->start());
         QVERIFY(m_pump->says("connected to the board on COM2", 2));
+        const QString pulled = "COM2 -> " + m_folder + "/COM2 -> " +
+                               QFileInfo(m_folder + "/COM2").symLinkTarget() + ": ";
+        m_two->kill(); // pulled; its COM2 link stays, dangling
+        QVERIFY(m_pump->says("vantrelod: pump: connection lost: " + pulled));
+        m_two = std::make_unique<TestSupport::Simulator>(m_folder, 2); // plugged in again
+        QVERIFY(m_two->start());
+        QVERIFY(m_pump->says("connected to the board on COM2", 3));
         QCOMPARE(m_pump->state(), QProcess::Running);
+        QCOMPARE(m_pump->messages().count("connection lost"), 2);
+        for (const char *told :
+             {"searching: COM Port comm-error! 8020", "searching: COM Port comm-error! 8021"})
+            QVERIFY2(!m_pump->messages().contains(told), qPrintable(m_pump->messages()));
         QCOMPARE(ctl({"-b", "pump", "on", "3"}).status, 0);
     }
 
@@ -293,9 +305,15 @@ private slots:
         QVERIFY2(second.err.contains(message), qPrintable(second.err));
     }
 
-    // Last: a clean stop closes the port (its lock file goes) and ends with status 0.
+    // Last: a burst of SIGHUP never locks it up; a clean stop closes the port (its lock file
+    // goes) and ends with status 0.
     void stopClosesThePort()
     {
+        QVERIFY(m_pump->says("connected to the board"));
+        for (int i = 0; i < 5000; ++i)
+            QVERIFY(m_pump->signal(SIGHUP));
+        QCOMPARE(ctl({"-b", "pump", "state"}).status, 0); // it answers
+        QVERIFY(m_pump->messages().count("reading the settings again") < 5000);
         const QString lock =
             "/run/lock/LCK.." +
             QFileInfo(m_folder + "/COM2").symLinkTarget().mid(5).replace(u'/', u'_');

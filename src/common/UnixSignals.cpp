@@ -3,20 +3,29 @@
 
 #include "UnixSignals.h"
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 int pipeEnds[2] = {-1, -1};
+// Which signals came since the reader last looked: however many come, each is told once.
+std::array<std::atomic<bool>, NSIG> pending{};
+static_assert(std::atomic<bool>::is_always_lock_free, "a handler may only touch lock-free atomics");
 
+// Never blocks: the flag is set, and a wake-up byte written if the socket takes it; a full
+// socket has wake-ups enough.
 void onSignal(int number)
 {
     const int saved = errno;
-    const auto byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] const auto n = ::write(pipeEnds[1], &byte, 1);
+    pending[size_t(number)].store(true);
+    const char wake = 0;
+    [[maybe_unused]] const auto n = ::write(pipeEnds[1], &wake, 1);
     errno = saved;
 }
 
@@ -25,13 +34,18 @@ void onSignal(int number)
 UnixSignals::UnixSignals(const QList<int> &numbers, QObject *parent)
     : QObject(parent), m_numbers(numbers)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeEnds) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pipeEnds) != 0)
         qFatal("cannot make a socket pair for signals");
     m_notifier = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
-        unsigned char byte = 0;
-        if (::read(pipeEnds[0], &byte, 1) == 1)
-            emit received(byte);
+        // Every wake-up byte first, then the flags: a signal after the flags are looked at
+        // leaves a byte for the next turn.
+        char bytes[256];
+        while (::read(pipeEnds[0], bytes, sizeof bytes) > 0) {
+        }
+        for (const int number : std::as_const(m_numbers))
+            if (pending[size_t(number)].exchange(false))
+                emit received(number);
     });
     struct sigaction action
     {

@@ -10,8 +10,9 @@
 #include <memory>
 
 // Delivers Unix signals (SIGTERM, SIGHUP...) as a Qt signal on the thread that made this
-// object, between other events: the handler only writes the number to a socket pair, which a
-// notifier reads. One such object in a process.
+// object, between other events: the handler only marks the signal and writes a wake-up byte to
+// a socket pair without ever waiting, and a notifier reads it. A burst of one signal is told
+// once. One such object in a process.
 class UnixSignals : public QObject
 {
     Q_OBJECT

@@ -127,7 +127,7 @@ PortError SystemSerialPort::open(int portNumber, const LineSettings &settings)
             return refused;
         }
     }
-    m_portNumber = portNumber;
+    m_openedAs = describePort(portNumber); // the device as it was when it went away
     m_port.setDataTerminalReady(false);
     const bool dtrRefused = lineRefused(m_port);
     m_port.clearError();
@@ -162,7 +162,7 @@ PortError SystemSerialPort::write(const QByteArray &bytes)
     if (m_writeFailure)
         return std::exchange(m_writeFailure, {});
     if (!queued)
-        return failure(WriteFailed, m_port.errorString(), m_portNumber);
+        return {WriteFailed, m_openedAs + u": " + m_port.errorString()};
     return {};
 }
 
@@ -177,8 +177,8 @@ void SystemSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
     // The device went away (adapter unplugged, pty closed), or takes no more bytes. Qt would
     // go on reporting the error from its notifiers in a tight loop; closing the port ends that.
     const bool writing = m_writing || error == QSerialPort::WriteError;
-    const PortError lost =
-        failure(writing ? WriteFailed : ReadFailed, m_port.errorString(), m_portNumber);
+    const PortError lost = {writing ? WriteFailed : ReadFailed,
+                            m_openedAs + u": " + m_port.errorString()};
     m_port.close();
     m_port.clearError();
     if (m_writing)

@@ -56,7 +56,7 @@ private:
     DeviceLister m_lister;
     Numbering m_numbering;
     QSerialPort m_port;
-    int m_portNumber = 0;   // of the open port
+    QString m_openedAs;     // where its number led when it was opened
     bool m_writing = false; // inside write(): a failure goes to its caller
     PortError m_writeFailure;
 };

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,5 +61,13 @@ QString Pty::open(const QString &linkPath)
     if (::symlink(name, QFile::encodeName(linkPath).constData()) != 0)
         return u"symlink " + linkPath + u": " + systemError();
     m_link = linkPath;
+    return {};
+}
+
+QString Pty::refuseWrites()
+{
+    const int nullDiscipline = 27; // N_NULL: its reads and writes fail, nothing polls readable
+    if (::ioctl(m_slave, TIOCSETD, &nullDiscipline) != 0)
+        return u"TIOCSETD N_NULL: " + systemError();
     return {};
 }

@@ -21,6 +21,10 @@ public:
     QString open(const QString &linkPath);
 
     int controllerFd() const { return m_master; }
+    // From now on the device refuses every write of its user, and has nothing to read: the
+    // line discipline becomes N_NULL. A device that takes no more bytes, without going away.
+    // Returns an empty text on success, else the reason.
+    QString refuseWrites();
     QString devicePath() const { return m_device; }
 
 private:

@@ -288,8 +288,14 @@ int main(int argc, char *argv[])
     Pty pty;
     if (const QString error = pty.open(parser.value(linkOpt)); !error.isEmpty())
         return fail(1, error);
-    const UnixSignals unixSignals({SIGTERM, SIGINT});
-    QObject::connect(&unixSignals, &UnixSignals::received, &app, &QCoreApplication::quit);
+    // SIGUSR1: the port refuses its user's writes from now on, a device that takes no more bytes.
+    const UnixSignals unixSignals({SIGTERM, SIGINT, SIGUSR1});
+    QObject::connect(&unixSignals, &UnixSignals::received, &app, [&pty](int received) {
+        if (received != SIGUSR1)
+            return QCoreApplication::quit();
+        const QString failure = pty.refuseWrites();
+        log(failure.isEmpty() ? QStringLiteral("the port refuses writes from now on") : failure);
+    });
     Simulator sim(pty, behaviour);
 
     QTimer toggler;
