@@ -35,6 +35,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_taken->connected(), 10000); // runs on without the interface
     }
 
+    // A copy whose name is taken, or too long for the bus, runs on without the interface.
     void takenName()
     {
         QVERIFY(m_taken->program.state() == QProcess::Running);
@@ -42,6 +43,11 @@ private slots:
         QVERIFY2(err.contains("no remote control for board.1: the bus name "
                               "org.vantrelo.Board.board_2e1 is held by another copy"),
                  qPrintable(err));
+        Copy accented(QString(40, u'\u00e9'), m_bus.environment());
+        QVERIFY(accented.started);
+        QTRY_VERIFY_WITH_TIMEOUT(accented.connected(), 10000);
+        QVERIFY(QString::fromLocal8Bit(accented.program.readAllStandardError())
+                    .contains(": the name is too long for the bus: its bus name would have 259"));
     }
 
     void listAndPick()
@@ -100,13 +106,24 @@ private slots:
         const Result stalled = ctl({"-b", "board.2", "--timeout", "300", "state"});
         QVERIFY(TestSupport::signal(m_two->program, SIGCONT));
         QVERIFY2(stalled.status == 1 && took.elapsed() < 1500, qPrintable(stalled.err));
+        // A copy that answers no call is listed as such, and the others with it.
+        QVERIFY(TestSupport::signal(m_two->program, SIGSTOP));
+        const Result listed = ctl({"--timeout", "300", "list"});
+        QVERIFY(TestSupport::signal(m_two->program, SIGCONT));
+        QCOMPARE(listed.status, 1);
+        QCOMPARE(listed.out, QString("board.1 connected COM1\nboard.2 not answering\n"));
         for (const QStringList &args :
              {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},
               QStringList{"--timeout", "soon", "on", "1"},
-              QStringList{"--timeout", "-5", "on", "1"}, QStringList{"--nope", "list"},
+              QStringList{"--timeout", "-5", "on", "1"}, QStringList{"--timeout", "0", "on", "1"},
+              QStringList{"--timeout", "+100", "on", "1"}, QStringList{"--nope", "list"},
               QStringList{"pulse", "1"}, QStringList{"pulse", "1", "0ms"},
-              QStringList{"pulse", "1", "1.5s"}, QStringList{"pulse", "1", "1441min"}})
-            QCOMPARE(ctl(args).status, 2);
+              QStringList{"pulse", "1", "1.5s"}, QStringList{"pulse", "1", "1441min"},
+              QStringList{"pulse", "1", "700ms\n"}, QStringList{"-b", "", "state"},
+              QStringList{"-b", QString(300, u'x'), "state"}})
+            QVERIFY2(ctl(args).status == 2, qPrintable(args.join(u' ')));
+        for (const char *word : {" 1", "+1", "01", "1\n", "5"})
+            QVERIFY2(ctl({"-b", "board.1", "on", word}).status == 2, word);
     }
 
     // A copy in this process on the fake port, without output names, whose relay stays off
@@ -155,31 +172,39 @@ private slots:
                  (QList<QByteArray>{"OA\r", "O1H\r"}));
     }
 
-    // On a copy in this process: the frame, and the board's reports that end the command.
-    void pulse_data()
+    // On a copy in this process: the frame, the board's reports that end the command, and the
+    // hint given when they do not. Output words: a name first, then a plain number.
+    void confirmations_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("reports");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("on reported") << QStringList{"pulse", "1", "500ms"} << QByteArray("O1H\r")
-                                     << 0 << QByteArray("O1P500\r");
-        QTest::newRow("--wait, off reported")
-            << QStringList{"--wait", "pulse", "2", "2s"} << QByteArray("O2H\rO2L\r") << 0
-            << QByteArray("O2P2000\r");
-        QTest::newRow("--wait, no off")
-            << QStringList{"--wait", "--timeout", "100", "pulse", "2", "200ms"}
-            << QByteArray("O2H\r") << 1 << QByteArray("O2P200\r");
-        QTest::newRow("a board that ignores pulses")
-            << QStringList{"--timeout", "200", "pulse", "1", "5min"} << QByteArray() << 1
-            << QByteArray("O1P300000\r");
+        QTest::addColumn<QString>("hint");
+        const auto row = [](const char *tag, const QStringList &args, const char *reports,
+                            int status, const char *frame, const char *hint = "") {
+            QTest::newRow(tag) << args << QByteArray(reports) << status << QByteArray(frame)
+                               << QString(hint);
+        };
+        const char *ignored = "a board flashed before it kept time itself ignores pulses";
+        row("pulse, on reported", {"pulse", "1", "500ms"}, "O1H\r", 0, "O1P500\r");
+        row("--wait, off reported", {"--wait", "pulse", "2", "2s"}, "O2H\rO2L\r", 0, "O2P2000\r");
+        row("--wait, no off", {"--wait", "--timeout", "100", "pulse", "2", "200ms"}, "O2H\r", 1,
+            "O2P200\r");
+        row("a board that ignores pulses", {"--timeout", "200", "pulse", "1", "5min"}, "", 1,
+            "O1P300000\r", ignored);
+        row("a name before a number", {"on", "01"}, "O3H\r", 0, "O3H\r");
+        row("all on, interlocked", {"--timeout", "300", "on", "all"}, "O1L\rO2L\rO3H\rO4H\r", 1,
+            "OAH\r", "all on leaves the outputs of an interlock group off");
     }
-    void pulse()
+    void confirmations()
     {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, reports);
         QFETCH(QByteArray, frame);
+        QFETCH(QString, hint);
         FakeCopy copy(m_bus.address(), QString("timed"));
+        copy.service.setOutputNames({"A", "B", "01", "D"});
         QVERIFY(copy.connect());
         QProcess ctl;
         ctl.setProcessEnvironment(m_bus.environment());
@@ -188,9 +213,28 @@ private slots:
         copy.port.receive(reports);
         QTRY_COMPARE(ctl.state(), QProcess::NotRunning);
         QTEST(ctl.exitCode(), "status");
-        const QByteArray err = ctl.readAllStandardError();
-        QCOMPARE(err.contains("a board flashed before it kept time itself ignores pulses"),
-                 reports.isEmpty());
+        const QString err = QString::fromLocal8Bit(ctl.readAllStandardError());
+        QVERIFY2(hint.isEmpty() ? !err.contains("; ") : err.contains(hint), qPrintable(err));
+    }
+
+    // Nothing a board reports or a name holds reaches the terminal as a control character.
+    void controlCharactersEscaped()
+    {
+        FakeCopy copy(m_bus.address(), QString("odd"));
+        copy.service.setOutputNames({"\x1b[2J", "B", "C", "D"});
+        QVERIFY(copy.connect());
+        QCOMPARE(ctl({"-b", "odd", "state"}).out.split(u'\n').first(),
+                 QString("1 \\x1b[2J unknown"));
+        QProcess watcher;
+        watcher.setProcessEnvironment(m_bus.environment());
+        watcher.start(QString(VANTRELO_CTL), {"-b", "odd", "watch"});
+        QVERIFY(watcher.waitForStarted());
+        QTest::qWait(300); // subscribed
+        copy.port.receive("\x1b]0;evil\x07\r");
+        QByteArray seen;
+        QTRY_VERIFY((seen += watcher.readAllStandardOutput()).contains("evil"));
+        QVERIFY2(seen.contains("COM data: \\x1b]0;evil\\x07\n") && !seen.contains('\x1b'),
+                 seen.constData());
     }
 
     void watch()

@@ -286,23 +286,35 @@ private slots:
 
     void refusedToRun_data()
     {
+        QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("bus"); // empty: the test's own
-        QTest::addColumn<QString>("message");
-        QTest::newRow("name taken") << ""
-                                    << "is held by another copy of the same name";
-        QTest::newRow("no session bus") << "unix:path=/nonexistent/bus"
-                                        << "no session bus";
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message"); // the whole of standard error, or a part of it
+        const QString tooLong = "vantrelod: the name is too long for the bus: its bus name would "
+                                "have %1 characters, and a bus name has at most 255\n";
+        QTest::newRow("name taken")
+            << QStringList{"pump"} << "" << 1 << "is held by another copy of the same name";
+        QTest::newRow("no session bus")
+            << QStringList{"pump"} << "unix:path=/nonexistent/bus" << 1 << "no session bus";
+        QTest::newRow("237 letters")
+            << QStringList{QString(237, u'a')} << "" << 2 << tooLong.arg(256);
+        QTest::newRow("40 accented letters")
+            << QStringList{QString(40, u'\u00e9')} << "" << 2 << tooLong.arg(259);
+        QTest::newRow("--settings naming nothing")
+            << QStringList{"--settings", "", "pump"} << "" << 2 << "--settings names no file";
     }
     void refusedToRun()
     {
+        QFETCH(QStringList, args);
         QFETCH(QString, bus);
         QProcessEnvironment env = m_env;
         if (!bus.isEmpty())
             env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-        const auto second = TestSupport::run(VANTRELOD, {"pump"}, env);
-        QCOMPARE(second.status, 1);
+        const auto second = TestSupport::run(VANTRELOD, args, env);
+        QTEST(second.status, "status");
         QFETCH(QString, message);
-        QVERIFY2(second.err.contains(message), qPrintable(second.err));
+        QVERIFY2(message.endsWith(u'\n') ? second.err == message : second.err.contains(message),
+                 qPrintable(second.err));
     }
 
     // Last: a burst of SIGHUP never locks it up; a clean stop closes the port (its lock file

@@ -28,5 +28,10 @@ inline constexpr char16_t deadlinePassed[] = u"org.vantrelo.Board1.Error.Deadlin
 QString label(const QString &copyName);
 // org.vantrelo.Board.<label>
 QString serviceName(const QString &copyName);
+// The copy's name back from its bus name; empty for a bus name that is not a copy's.
+QString copyName(const QString &serviceName);
+// Why a copy of this name cannot be on the bus (no name, or a bus name longer than the 255
+// characters the bus takes), or nothing.
+QString nameRefusal(const QString &copyName);
 
 } // namespace BoardBus

@@ -29,12 +29,32 @@ bool toJournal()
     return journal;
 }
 
+QString printable(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else if (u >= 0x80 && u < 0xa0)
+            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void say(Priority priority, const QString &text)
 {
+    // A line break of the program's own (a usage's hint) stays; every other control is escaped.
+    QStringList lines = text.split(u'\n');
+    for (QString &line : lines)
+        line = printable(line);
     const QByteArray prefix = toJournal() ? '<' + QByteArray::number(priority) + '>' : QByteArray();
     // One write a line, so that lines from several sources never interleave.
     const QByteArray line = prefix + QCoreApplication::applicationName().toLocal8Bit() + ": " +
-                            text.toLocal8Bit() + '\n';
+                            lines.join(u'\n').toLocal8Bit() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
 }

@@ -20,6 +20,9 @@ enum Priority
 };
 
 void say(Priority priority, const QString &text);
+// The text with every control character written as \xHH (C1 ones as \u00HH), so that nothing a
+// file, a board or a peer sent can move the cursor, retitle or clear a terminal.
+QString printable(const QString &text);
 // Whether standard error is the journal's stream.
 bool toJournal();
 // Qt's own messages (qWarning() and the like, from any library) go through say() too, with the

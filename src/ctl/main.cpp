@@ -3,13 +3,15 @@
 
 // vantrelo-ctl: switches and reads the outputs of running copies of Vantrelo over the session
 // bus, and learns whether the board confirmed. Results on standard output, messages on
-// standard error. Exit status: 0 done and confirmed; 1 not connected, refused or not confirmed
-// in time, or a copy that did not answer; 2 a usage error (an output that is neither 1 to 4
-// nor a name among them); 3 no such copy, several and no -b, or no session bus.
+// standard error, control characters escaped in both. Exit status: 0 done and confirmed; 1 not
+// connected, refused or not confirmed in time, or a copy that did not answer (list included);
+// 2 a usage error (an output that is neither a name nor 1 to 4); 3 no such copy, several and no
+// -b, or no session bus.
 
 #include "client/BoardClient.h"
 #include "common/BoardBus.h"
 #include "common/CommandLine.h"
+#include "common/Messages.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,8 +19,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QDBusPendingReply>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <cstdio>
 
@@ -34,7 +40,7 @@ enum Exit
 
 void print(const QString &line)
 {
-    std::fputs(qPrintable(line + u'\n'), stdout);
+    std::fputs(qPrintable(Messages::printable(line) + u'\n'), stdout);
     std::fflush(stdout);
 }
 
@@ -59,19 +65,29 @@ QJsonObject outputsJson(const BoardClient::Copy &copy)
             {QStringLiteral("outputs"), outputs}};
 }
 
-// Output numbers from the words: 1 to 4, or an output's name exactly (an output without a name
-// has none to match); empty when one word is neither.
+// A whole decimal number as a script writes one: digits only, no sign, blank or leading zero.
+std::optional<qint64> plainNumber(const QString &text)
+{
+    static const QRegularExpression digits(
+        QRegularExpression::anchoredPattern(QStringLiteral("[1-9][0-9]{0,17}")));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    return text.toLongLong();
+}
+
+// Output numbers from the words: a word equal to an output's name is that output (an output
+// without a name has none to match); otherwise a plain number from 1 to the outputs' count.
+// Empty when one word is neither.
 QList<uint> outputsNamed(const QStringList &words, const BoardClient::Copy &copy, QString *bad)
 {
     QList<uint> outputs;
     for (const QString &word : words) {
-        bool isNumber = false;
-        const uint n = word.toUInt(&isNumber);
         const qsizetype byName = word.isEmpty() ? -1 : copy.outputNames.indexOf(word);
-        if (isNumber && n >= 1 && n <= uint(copy.outputStates.size()))
-            outputs << n;
-        else if (byName >= 0 && byName < copy.outputStates.size())
+        const auto n = plainNumber(word);
+        if (byName >= 0 && byName < copy.outputStates.size())
             outputs << uint(byName + 1);
+        else if (n && *n <= copy.outputStates.size())
+            outputs << uint(*n);
         else
             return *bad = word, QList<uint>();
     }
@@ -81,7 +97,8 @@ QList<uint> outputsNamed(const QStringList &words, const BoardClient::Copy &copy
 // A pulse's time: a whole number with ms, s or min ("500ms", "10s", "5min"), 1 ms to a day.
 std::optional<quint32> duration(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral("^([1-9][0-9]{0,8})(ms|s|min)$"));
+    static const QRegularExpression form(
+        QRegularExpression::anchoredPattern(QStringLiteral("([1-9][0-9]{0,8})(ms|s|min)")));
     const QRegularExpressionMatch m = form.match(text);
     if (!m.hasMatch())
         return std::nullopt;
@@ -96,18 +113,21 @@ std::optional<quint32> duration(const QString &text)
 using Wanted = QMap<uint, QList<std::optional<bool>>>;
 
 // Waits until the board has reported each output in its wanted states, or the deadline passes.
-// Returns what is still unconfirmed.
+// Returns what is still unconfirmed; contrary: the outputs reported in another state meanwhile.
 Wanted awaitReports(BoardClient &client, const QString &service, Wanted wanted,
                     const QDeadlineTimer &deadline, const std::function<QDBusError()> &send,
-                    QDBusError *error)
+                    QDBusError *error, QSet<uint> *contrary)
 {
     QEventLoop loop;
     QObject::connect(&client, &BoardClient::outputReported, &loop,
                      [&](const QString &from, uint output, bool on) {
                          const auto it = wanted.find(output);
-                         if (from != service || it == wanted.end() ||
-                             it->first().value_or(on) != on)
+                         if (from != service || it == wanted.end())
                              return;
+                         if (it->first().value_or(on) != on) {
+                             contrary->insert(output);
+                             return;
+                         }
                          it->removeFirst();
                          if (it->isEmpty())
                              wanted.erase(it);
@@ -172,8 +192,9 @@ int main(int argc, char *argv[])
         return fail(Usage, parser.errorText() + u"\nTry 'vantrelo-ctl --help'.");
     QStringList words = parser.positionalArguments();
     const QString command = words.isEmpty() ? QString() : words.takeFirst();
-    bool timeoutOk = false;
-    const int timeoutMs = parser.value(timeout).toInt(&timeoutOk);
+    const auto timeoutNumber = plainNumber(parser.value(timeout));
+    const bool timeoutOk = timeoutNumber && *timeoutNumber <= 86'400'000;
+    const int timeoutMs = timeoutOk ? int(*timeoutNumber) : 0;
     const QStringList known = {QStringLiteral("list"),   QStringLiteral("state"),
                                QStringLiteral("on"),     QStringLiteral("off"),
                                QStringLiteral("toggle"), QStringLiteral("watch"),
@@ -187,8 +208,9 @@ int main(int argc, char *argv[])
                          ? QStringLiteral("no command")
                          : u"cannot do '" + (QStringList{command} + words).join(u' ') + u'\'') +
                         u"\nTry 'vantrelo-ctl --help'.");
-    if (!timeoutOk || timeoutMs < 0)
-        return fail(Usage, u"--timeout takes milliseconds, not '" + parser.value(timeout) + u'\'');
+    if (!timeoutOk)
+        return fail(Usage, u"--timeout takes milliseconds, 1 to 86400000, not '" +
+                               parser.value(timeout) + u'\'');
     const std::optional<quint32> pulseMs =
         command == u"pulse" ? duration(words.takeLast()) : std::optional<quint32>();
     if (command == u"pulse" && !pulseMs)
@@ -197,6 +219,11 @@ int main(int argc, char *argv[])
     // pulse's end takes the pulse's time more.
     const qint64 allowedMs = qint64(timeoutMs) + (parser.isSet(wait) ? pulseMs.value_or(0) : 0);
     const QDeadlineTimer deadline(allowedMs);
+
+    if (parser.isSet(board))
+        if (const QString refusal = BoardBus::nameRefusal(parser.value(board));
+            !refusal.isEmpty())
+            return fail(Usage, u"-b: " + refusal);
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -211,19 +238,39 @@ int main(int argc, char *argv[])
         command == u"list" || !parser.isSet(board) ? bounded()->runningCopies() : QStringList();
 
     if (command == u"list") {
+        // Every copy is asked at once, and each has the whole time-out to answer.
+        QList<QDBusPendingCall> asked;
+        client.setCallTimeout(timeoutMs);
+        for (const QString &service : running)
+            asked << client.requestProperties(service);
         QJsonArray all;
-        for (const QString &service : running) {
-            const auto copy = bounded()->describe(service);
-            if (!copy)
+        bool silent = false;
+        for (qsizetype i = 0; i < running.size(); ++i) {
+            QDBusPendingReply<QVariantMap> reply = asked[i];
+            reply.waitForFinished();
+            if (reply.isError() && reply.error().type() == QDBusError::ServiceUnknown)
                 continue; // quit meanwhile
+            const QString name = BoardBus::copyName(running[i]);
+            if (reply.isError()) {
+                silent = true;
+                if (parser.isSet(json))
+                    all.append(QJsonObject{{QStringLiteral("name"), name},
+                                           {QStringLiteral("answering"), false}});
+                else
+                    print(name + u" not answering");
+                continue;
+            }
+            const BoardClient::Copy copy = BoardClient::fromProperties(running[i], reply.value());
             if (parser.isSet(json))
-                all.append(outputsJson(*copy));
+                all.append(outputsJson(copy));
             else
-                print(copy->name + (copy->connected ? u" connected COM" : u" searching COM") +
-                      QString::number(copy->port));
+                print(copy.name + (copy.connected ? u" connected COM" : u" searching COM") +
+                      QString::number(copy.port));
         }
         if (parser.isSet(json))
             printJson(all);
+        if (silent)
+            return fail(Failed, QStringLiteral("a copy did not answer within %1 ms").arg(timeoutMs));
         return Done;
     }
 
@@ -336,11 +383,17 @@ int main(int argc, char *argv[])
         }
     }
     QDBusError error;
-    const Wanted unconfirmed = awaitReports(client, service, wanted, deadline, send, &error);
+    QSet<uint> contrary;
+    const Wanted unconfirmed =
+        awaitReports(client, service, wanted, deadline, send, &error, &contrary);
     if (error.isValid())
         return fail(Failed, error.message() + u" (" + error.name() + u')');
     // A board that does not even report a pulse's start most likely predates pulses.
     const bool pulseIgnored = command == u"pulse" && unconfirmed == wanted;
+    // All on leaves the outputs of an interlock group off, and the board reports them so.
+    const bool interlocked = all && command == u"on" &&
+                             std::any_of(unconfirmed.keyBegin(), unconfirmed.keyEnd(),
+                                         [&](uint n) { return contrary.contains(n); });
     if (!unconfirmed.isEmpty()) {
         QStringList names;
         for (const uint n : unconfirmed.keys())
@@ -351,7 +404,11 @@ int main(int argc, char *argv[])
                         (pulseIgnored ? QStringLiteral("; a board flashed before it kept time "
                                                        "itself ignores pulses: flash the current "
                                                        "firmware")
-                                      : QString()));
+                         : interlocked
+                             ? QStringLiteral("; the board reported them off: all on leaves the "
+                                              "outputs of an interlock group off, so switch one "
+                                              "of a group on by itself")
+                             : QString()));
     }
     return Done;
 }

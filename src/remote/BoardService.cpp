@@ -33,6 +33,8 @@ QString BoardService::registerOn(QDBusConnection bus)
 {
     const QString path = QString::fromUtf16(BoardBus::objectPath);
     const QString service = BoardBus::serviceName(m_name);
+    if (const QString refusal = BoardBus::nameRefusal(m_name); !refusal.isEmpty())
+        return refusal;
     if (!bus.registerObject(path, this))
         return u"cannot export " + path + u": " + bus.lastError().message();
     if (!bus.registerService(service)) {

@@ -39,8 +39,6 @@ enum Exit
     Config = 78, // EX_CONFIG: systemd tells it as a configuration error
 };
 
-// The longest bus name the bus takes.
-constexpr qsizetype maxBusName = 255;
 
 using Messages::say;
 
@@ -70,12 +68,8 @@ int main(int argc, char *argv[])
                                 : u"one board name, not " + names.join(u' ');
     else if (usage.isEmpty() && (names[0].isEmpty() || names[0].contains(u'/')))
         usage = u"no board name '" + names.value(0) + u"': a name is not empty and holds no /";
-    else if (const qsizetype length = BoardBus::serviceName(names.value(0)).size();
-             usage.isEmpty() && length > maxBusName)
-        usage = QStringLiteral("the board name is too long: its bus name would have %1 "
-                               "characters, and a bus name has at most %2")
-                    .arg(length)
-                    .arg(maxBusName);
+    else if (usage.isEmpty() && !BoardBus::nameRefusal(names[0]).isEmpty())
+        return fail(Usage, BoardBus::nameRefusal(names[0])); // one line: nothing else is wrong
     else if (usage.isEmpty() && parser.isSet(settingsOption) &&
              parser.value(settingsOption).isEmpty())
         usage = QStringLiteral("--settings names no file");
