@@ -11,6 +11,7 @@
 #include "mqtt/MqttClient.h"
 
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -186,11 +187,45 @@ private slots:
         QVERIFY(!m_copy->sim.received().mid(before).contains("O1H<CR>"));
     }
 
+    // The hub's birth brings the documents back; a burst of births brings them once a second
+    // at most, never a flood.
     void hubAnnouncementRepublishesDiscovery()
     {
         QVERIFY(publish(m_broker, discovery, {}, {"-r"})); // the hub forgot it
         QVERIFY(publish(m_broker, "homeassistant/status", "online"));
         QVERIFY(keeps(m_broker, discovery, "{"));
+        Subscriber docs(m_broker, discovery);
+        QVERIFY(sees(docs, discovery + " {", 5000, true)); // the kept one
+        QTest::qWait(1100);                                // past the pause
+        QCOMPARE(run("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(m_broker.port()),
+                                       "-t", "homeassistant/status", "-l"},
+                     QByteArray("online\n").repeated(200)),
+                 0);
+        QTest::qWait(1500);
+        const qsizetype sent = docs.lines().filter(QRegularExpression("^0 ")).size();
+        QVERIFY2(sent >= 1 && sent <= 3, qPrintable(QString::number(sent)));
+    }
+
+    // A payload far over a command's size never reaches the bridge (it tells the broker the
+    // largest packet it takes), and its memory stays as it was.
+    void oversizedPayloadNeverArrives()
+    {
+        const auto residentKiB = [&] {
+            QFile status(QString("/proc/%1/status").arg(m_bridge->processId()));
+            if (!status.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmRSS:"))
+                    return line.mid(6).trimmed().split(' ').first().toLongLong();
+            return qint64(-1);
+        };
+        const qint64 before = residentKiB();
+        const qsizetype received = m_copy->sim.received().size();
+        QVERIFY(publish(m_broker, "vantrelo/n1/board.1/output/1/set", QByteArray(32 << 20, 'O')));
+        QVERIFY(publish(m_broker, "vantrelo/n1/board.1/output/1/set", "OFF")); // behind it
+        QTRY_VERIFY(m_copy->sim.received().mid(received).contains("O1L<CR>"));
+        QVERIFY2(before > 0 && residentKiB() - before < 8 * 1024,
+                 qPrintable(QString("%1 KiB, then %2 KiB").arg(before).arg(residentKiB())));
     }
 
     void copyQuitsAndComesBack()
@@ -217,6 +252,7 @@ private slots:
         QVERIFY(sees(sub, "vantrelo/n1/board.1/output/3 ON"));
         QVERIFY(sees(sub, discovery + u' '));
         QVERIFY(stderrOf(*m_bridge).contains("Trying again in "));
+        QVERIFY2(!stderrOf(*m_bridge).contains("Success"), qPrintable(stderrOf(*m_bridge)));
     }
 
     // A copy in this process on the fake port, so that the test holds its link and its names.
@@ -277,6 +313,94 @@ private slots:
         QVERIFY(keeps(m_broker, "vantrelo/n2/bridge/state", "offline"));
     }
 
+    // One machine holds a node on a broker: a bridge finds it held by another and publishes
+    // nothing; freed, this machine's bridge holds it, and holds it again after a restart.
+    void nodeHeldByAnotherMachine()
+    {
+        const QString holder = "vantrelo/n7/bridge/holder";
+        QVERIFY(publish(m_broker, holder, "0123456789abcdef", {"-r"}));
+        Subscriber sub(m_broker, "vantrelo/n7/#");
+        auto refused = startBridge(m_broker, {"--node-id", "n7"});
+        QVERIFY(refused->waitForFinished(5000));
+        QCOMPARE(refused->exitCode(), 1);
+        QVERIFY2(stderrOf(*refused).contains("the node \"n7\" is held on broker 127.0.0.1 by "
+                                             "another machine (machine id 0123456789abcdef); "
+                                             "nothing was published. give this bridge a node of "
+                                             "its own with --node-id"),
+                 qPrintable(stderrOf(*refused)));
+        QTest::qWait(200);
+        QCOMPARE(
+            sub.lines().filter(QRegularExpression("^. vantrelo/n7/(?!bridge/(holder|probe) )")),
+            QStringList());
+        QVERIFY(publish(m_broker, holder, {}, {"-r"}));
+        QFile id("/etc/machine-id");
+        const QString machine = id.open(QIODevice::ReadOnly) ? QString(id.readLine().trimmed())
+                                                             : QSysInfo::machineHostName();
+        for (int start = 0; start < 2; ++start) { // killed, and started again
+            auto mine = startBridge(m_broker, {"--node-id", "n7"});
+            QVERIFY(keeps(m_broker, "vantrelo/n7/board.1/availability", "online"));
+            QVERIFY(keeps(m_broker, holder, machine));
+            QVERIFY(TestSupport::signal(*mine, SIGKILL));
+            QVERIFY(mine->waitForFinished(5000));
+        }
+    }
+
+    // Two bridges of one machine under one node and the default client id: the second takes the
+    // session, and the first stops for good instead of pushing back. Under other nodes they both
+    // stay.
+    void bridgesOfOneNode()
+    {
+        auto first = startBridge(m_broker, {"--node-id", "n6"}, {}, true);
+        QVERIFY(keeps(m_broker, "vantrelo/n6/bridge/state", "online"));
+        auto other = startBridge(m_broker, {"--node-id", "n5"}, {}, true);
+        QVERIFY(keeps(m_broker, "vantrelo/n5/bridge/state", "online"));
+        auto second = startBridge(m_broker, {"--node-id", "n6"}, {}, true);
+        QVERIFY(first->waitForFinished(5000));
+        QCOMPARE(first->exitCode(), 1);
+        QVERIFY2(stderrOf(*first).contains("the node \"n6\" was taken on broker 127.0.0.1 by "
+                                           "another bridge of this machine"),
+                 qPrintable(stderrOf(*first)));
+        QTest::qWait(2500); // the second's own reconnection, if the first pushed it off once
+        QVERIFY(keeps(m_broker, "vantrelo/n6/bridge/state", "online"));
+        QCOMPARE(second->state(), QProcess::Running);
+        QCOMPARE(other->state(), QProcess::Running);
+        QVERIFY2(!stderrOf(*other).contains("Trying again"), qPrintable(stderrOf(*other)));
+    }
+
+    // A stop ends within 2 s whatever the resolver does (here one that never answers, in a
+    // network namespace of the bridge's own), and says what is true.
+    void stopWhileTheNameResolves()
+    {
+        if (run("unshare", {"-rnm", "true"}) != 0)
+            QSKIP(
+                "no user and network namespace here (unshare -rnm): no resolver of the test's own");
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath("resolv.conf"),
+                          "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n"));
+        QProcessEnvironment env = m_bus.environment();
+        env.insert("RESOLV", dir.filePath("resolv.conf"));
+        env.insert("HELPER", VANTRELO_TEST_HELPER);
+        env.insert("BRIDGE", VANTRELO_MQTT);
+        TestSupport::Child bridge;
+        bridge.setProcessEnvironment(env);
+        bridge.start("unshare",
+                     {"-rnm", "sh", "-c",
+                      "ip link set lo up && mount --bind \"$RESOLV\" /etc/resolv.conf && "
+                      "(\"$HELPER\" silent-udp 53 &) && sleep 0.2 && "
+                      "exec \"$BRIDGE\" --host broker.example --node-id n4"});
+        QTest::qWait(1500); // resolving
+        QCOMPARE(bridge.state(), QProcess::Running);
+        QVERIFY(TestSupport::signal(bridge, SIGTERM)); // the bridge itself: sh exec'd it
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(bridge.waitForFinished(5000));
+        const QString err = QString::fromLocal8Bit(bridge.readAllStandardError());
+        QVERIFY2(took.elapsed() < 2000 && bridge.exitCode() == 0, qPrintable(err));
+        QVERIFY2(err.contains("stopped while not connected to broker broker.example port 1883") &&
+                     !err.contains("goodbye"),
+                 qPrintable(err));
+    }
+
     // A copy stopped with SIGSTOP answers no call: the others are bridged meanwhile, and it is
     // bridged once it goes on.
     void stalledCopyDelaysNoOther()
@@ -311,9 +435,12 @@ private slots:
         QList<qint64> waits;
         int connects = 0;
         connect(&client, &MqttClient::connected, this, [&] { ++connects; });
-        connect(
-            &client, &MqttClient::connectionFailed, this,
-            [&](const QString &, std::chrono::milliseconds retryIn) { waits << retryIn.count(); });
+        QStringList reasons;
+        connect(&client, &MqttClient::connectionFailed, this,
+                [&](const QString &reason, std::chrono::milliseconds retryIn) {
+                    waits << retryIn.count();
+                    reasons << reason;
+                });
         QCOMPARE(client.prepare(), QString());
         client.start();
         QTRY_VERIFY(waits.size() >= 5);
@@ -321,7 +448,8 @@ private slots:
         for (int i = 0; i < 5; ++i)
             QVERIFY2(qAbs(waits[i] - nominal[i]) <= nominal[i] / 5,
                      qPrintable(QString::number(waits[i])));
-        QVERIFY(waits.mid(0, 5) != nominal); // varied
+        QVERIFY(waits.mid(0, 5) != nominal);                      // varied
+        QCOMPARE(reasons.first(), QString("Connection refused")); // the failing call's own errno
         const auto lostAfter = [&](int heldMs) {
             if (!broker.start() || !QTest::qWaitFor([&] { return connects > 0; }, 5000))
                 return qint64(-1);
@@ -377,21 +505,24 @@ private slots:
     // Brokers that ask who connects: a password, a CA, a client certificate.
     void brokerAdmits_data()
     {
-        QTest::addColumn<QByteArray>("config"); // P the password file, C the certificates' folder
-        QTest::addColumn<QStringList>("args");  // for the bridge and mosquitto_sub alike
-        QTest::addColumn<QString>("refusal");   // empty: online
-        const QByteArray password = "password_file P/passwd\nallow_anonymous false\n",
-                         tls = "cafile C/ca.crt\ncertfile C/server.crt\nkeyfile C/server.key\n";
-        const QStringList ca = {"--cafile", "C/ca.crt"},
-                          cert = {"--cert", "C/client.crt", "--key", "C/client.key"};
+        QTest::addColumn<QByteArray>(
+            "config"); // {dir}: the folder of the password and the certificates
+        QTest::addColumn<QStringList>("args"); // for the bridge and mosquitto_sub alike
+        QTest::addColumn<QString>("refusal");  // empty: online
+        const QByteArray password = "password_file {dir}passwd\nallow_anonymous false\n",
+                         tls = "cafile {dir}ca.crt\ncertfile {dir}server.crt\nkeyfile "
+                               "{dir}server.key\n";
+        const QStringList ca = {"--cafile", "{dir}ca.crt"},
+                          cert = {"--cert", "{dir}client.crt", "--key", "{dir}client.key"};
         QTest::newRow("right password")
             << password << QStringList{"-u", "vt", "-P", "open sesame"} << "";
-        QTest::newRow("wrong password")
-            << password << QStringList{"-u", "vt", "-P", "sesame"}
-            << "the broker refused the connection: Connection Refused: not authorised.";
+        QTest::newRow("wrong password") << password << QStringList{"-u", "vt", "-P", "sesame"}
+                                        << "the broker refused the connection: Not authorized.";
         QTest::newRow("trusted CA") << tls << ca << "";
+        // The system's CAs: the test CA made the system's default for the run (SSL_CERT_FILE).
+        QTest::newRow("system CAs") << tls << QStringList{"--tls-use-os-certs"} << "";
         QTest::newRow("untrusted CA")
-            << tls << QStringList{"--cafile", "C/other.crt"} << "certificate verify failed";
+            << tls << QStringList{"--cafile", "{dir}other.crt"} << "certificate verify failed";
         QTest::newRow("client certificate") << tls + "require_certificate true\n"
                                             << ca + cert << "";
         // TLS 1.3 tells the missing certificate after the handshake: the broker's alert, or
@@ -405,8 +536,8 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, refusal);
         const QString folder = m_broker.filePath({}) + u'/';
-        Broker broker(config.replace("P/", QFile::encodeName(folder))
-                          .replace("C/", QFile::encodeName(folder)));
+        // One placeholder, which no path holds, replaced once (a folder may end in any letter).
+        Broker broker(config.replace("{dir}", QFile::encodeName(folder)));
         if (!QFile::exists(m_broker.filePath("ca.crt")))
             QVERIFY(makeCertificates(folder));
         QCOMPARE(
@@ -415,7 +546,7 @@ private slots:
         QFile::setPermissions(m_broker.filePath("passwd"),
                               QFileDevice::ReadOwner | QFileDevice::ReadOther);
         QVERIFY2(broker.start(), broker.log().constData());
-        args.replaceInStrings(QRegularExpression("^C/"), folder);
+        args.replaceInStrings("{dir}", folder);
         QStringList bridgeArgs = args; // the password from a private file
         // The witness always gets in: the right password, or the right CA and a certificate.
         QStringList subArgs = {"--cafile", folder + "ca.crt",    "--cert", folder + "client.crt",
@@ -426,7 +557,9 @@ private slots:
             bridgeArgs = {"--username", "vt", "--password-file", folder + "password"};
             subArgs = {"-u", "vt", "-P", "open sesame"};
         }
-        auto bridge = startBridge(broker, bridgeArgs + QStringList{"--client-id", "admits"});
+        QProcessEnvironment env = m_bus.environment();
+        env.insert("SSL_CERT_FILE", folder + "ca.crt");
+        auto bridge = startBridge(broker, bridgeArgs + QStringList{"--client-id", "admits"}, env);
         Subscriber sub(broker, "vantrelo/n1/bridge/state", subArgs);
         if (refusal.isEmpty()) {
             QVERIFY2(sees(sub, "vantrelo/n1/bridge/state online"),
@@ -438,13 +571,19 @@ private slots:
         }
     }
 
+    // --forget takes an id of its own, even given the running bridge's: that one stays.
     void forgetRemovesTheBoard()
     {
+        auto keeper = startBridge(m_broker, {"--client-id", "keeper"});
         QVERIFY(keeps(m_broker, discovery, "{"));
         const auto forget = TestSupport::run(
             VANTRELO_MQTT, {"--host", "127.0.0.1", "--port", QString::number(m_broker.port()),
-                            "--node-id", "n1", "--forget", "board.1"});
+                            "--node-id", "n1", "--client-id", "keeper", "--forget", "board.1"});
         QCOMPARE(forget.status, 0);
+        QTest::qWait(300);
+        QVERIFY2(keeper->state() == QProcess::Running, qPrintable(stderrOf(*keeper)));
+        QVERIFY(TestSupport::signal(*keeper, SIGKILL));
+        keeper->waitForFinished();
         QVERIFY(keepsNothing(m_broker, discovery));
         QVERIFY(keepsNothing(m_broker, "vantrelo/n1/board.1/#"));
     }
@@ -465,17 +604,20 @@ private slots:
 
 private:
     // A bridge on the test's bus (or another), node n1 unless the arguments name another.
+    // A client id of its own unless told to take the default one (the node's).
     std::unique_ptr<QProcess> startBridge(const Broker &broker, const QStringList &extra = {},
-                                          const QProcessEnvironment &env = {})
+                                          const QProcessEnvironment &env = {},
+                                          bool defaultClientId = false)
     {
         auto bridge = std::make_unique<TestSupport::Child>();
         m_stderr.remove(bridge.get()); // an earlier bridge's, at the same address
         bridge->setProcessEnvironment(env.isEmpty() ? m_bus.environment() : env);
+        const QStringList id = {"--client-id", QString("test%1").arg(++m_bridges)};
         bridge->start(VANTRELO_MQTT,
                       QStringList{"--host", "127.0.0.1", "--port", QString::number(broker.port()),
-                                  "--client-id", QString("test%1").arg(++m_bridges), "--node-id",
-                                  "n1"} +
-                          extra);
+                                  "--node-id", "n1"} +
+                          (defaultClientId ? QStringList() : id) + extra);
+        bridge->waitForStarted();
         return bridge;
     }
     QString stderrOf(QProcess &p)

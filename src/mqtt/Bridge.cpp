@@ -9,6 +9,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 
 namespace {
 
@@ -40,6 +41,13 @@ Bridge::Bridge(BoardClient *client, MqttClient *broker, Options options, QObject
     m_summary.setSingleShot(true);
     m_summary.setInterval(m_options.summaryEvery);
     connect(&m_summary, &QTimer::timeout, this, &Bridge::summarizeRefusals);
+    m_discoveryPause.setSingleShot(true);
+    m_discoveryPause.setInterval(m_options.discoveryEvery);
+    connect(&m_discoveryPause, &QTimer::timeout, this, [this] {
+        if (std::exchange(m_discoveryDue, false))
+            republishDiscovery();
+    });
+    m_probe = QByteArray::number(QRandomGenerator::global()->generate64(), 16);
 }
 
 void Bridge::start()
@@ -160,6 +168,39 @@ void Bridge::onPropertiesChanged(const QString &service, const QVariantMap &chan
 
 void Bridge::onBrokerConnected()
 {
+    // Nothing goes out before the node's holder is known: the retained holder comes right after
+    // the subscription, and the probe, published after it, behind it.
+    m_claiming = true;
+    m_held = false;
+    m_holder.clear();
+    m_broker->subscribe(Topics::nodeHolder(m_options.prefixes));
+    m_broker->subscribe(Topics::nodeProbe(m_options.prefixes));
+    m_broker->publish(Topics::nodeProbe(m_options.prefixes), m_probe, false);
+}
+
+// Whether a holder that is not this bridge has the node from it: one of another machine always,
+// one of this machine once this bridge has held it (before, it is this bridge's earlier run).
+bool Bridge::takenBy(const QByteArray &holder)
+{
+    if (holder.isEmpty() || holder == m_options.machineId.toUtf8() + ' ' + m_probe)
+        return false;
+    const QString machine = QString::fromUtf8(holder.split(' ').first());
+    const bool thisMachine = machine == m_options.machineId;
+    if (thisMachine && !m_everHeld)
+        return false;
+    m_held = false;
+    emit nodeTaken(machine, thisMachine);
+    return true;
+}
+
+void Bridge::onNodeClaimed()
+{
+    m_claiming = false;
+    if (takenBy(m_holder))
+        return;
+    m_held = m_everHeld = true;
+    m_broker->publish(Topics::nodeHolder(m_options.prefixes),
+                      m_options.machineId.toUtf8() + ' ' + m_probe, true);
     // A broker that restarted without persistence holds nothing: everything goes out again.
     m_broker->publish(Topics::bridgeState(m_options.prefixes), "online", true);
     m_broker->subscribe(Topics::commandFilter(m_options.prefixes));
@@ -170,10 +211,27 @@ void Bridge::onBrokerConnected()
 
 void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool retained)
 {
+    if (topic == Topics::nodeHolder(m_options.prefixes)) {
+        if (m_claiming)
+            m_holder = payload;
+        else if (m_held)
+            takenBy(payload); // another bridge claimed it since
+        return;
+    }
+    if (topic == Topics::nodeProbe(m_options.prefixes)) {
+        if (m_claiming && payload == m_probe)
+            onNodeClaimed();
+        return;
+    }
     if (topic == Topics::hubStatus(m_options.prefixes)) {
-        if (payload == "online") // the hub restarted: it has forgotten the documents
-            for (const Copy &copy : std::as_const(m_copies))
-                publishDiscovery(copy);
+        // The hub restarted: it has forgotten the documents. A burst of births is answered once
+        // a pause: never a flood of documents.
+        if (payload != "online")
+            return;
+        if (m_discoveryPause.isActive())
+            m_discoveryDue = true;
+        else
+            republishDiscovery();
         return;
     }
     const auto parsed = Topics::parseCommand(m_options.prefixes, topic, payload);
@@ -193,6 +251,13 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool ret
         return;
     }
     refuse(topic, {QStringLiteral("no such copy is bridged"), command.copyLevel});
+}
+
+void Bridge::republishDiscovery()
+{
+    for (const Copy &copy : std::as_const(m_copies))
+        publishDiscovery(copy);
+    m_discoveryPause.start();
 }
 
 void Bridge::refuse(const QString &topic, const Topics::Refusal &refusal)
@@ -254,6 +319,8 @@ void Bridge::publishAll(const Copy &copy)
 
 void Bridge::publishDiscovery(const Copy &copy)
 {
+    if (!m_held) // the node is not this bridge's yet
+        return;
     const QJsonObject doc = Topics::discoveryDocument(m_options.prefixes, copy.board.name,
                                                       copy.board.outputNames, m_options.version);
     m_broker->publish(Topics::discoveryConfig(m_options.prefixes, copy.board.name),
@@ -262,6 +329,8 @@ void Bridge::publishDiscovery(const Copy &copy)
 
 void Bridge::publishAvailability(const Copy &copy)
 {
+    if (!m_held) // the node is not this bridge's yet
+        return;
     const bool online = copy.running && copy.board.connected;
     m_broker->publish(Topics::availability(m_options.prefixes, copy.board.name),
                       online ? "online" : "offline", true);
@@ -269,12 +338,16 @@ void Bridge::publishAvailability(const Copy &copy)
 
 void Bridge::publishStatus(const Copy &copy)
 {
+    if (!m_held) // the node is not this bridge's yet
+        return;
     m_broker->publish(Topics::status(m_options.prefixes, copy.board.name),
                       copy.board.status.toUtf8(), true);
 }
 
 void Bridge::publishState(const Copy &copy, int output)
 {
+    if (!m_held) // the node is not this bridge's yet
+        return;
     const QString state = copy.board.outputStates.value(output - 1);
     if (state != u"on" && state != u"off")
         return; // unknown: nothing is published
@@ -284,6 +357,8 @@ void Bridge::publishState(const Copy &copy, int output)
 
 void Bridge::publishGoodbye()
 {
+    if (!m_held)
+        return;
     for (const Copy &copy : std::as_const(m_copies))
         m_broker->publish(Topics::availability(m_options.prefixes, copy.board.name), "offline",
                           true);

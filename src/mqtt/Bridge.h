@@ -23,6 +23,14 @@ class MqttClient;
 // Nothing here waits for a copy: every bus call is asynchronous and bounded by the client's
 // time-out. A copy that does not answer is asked again later, after 1 s, doubling to 30 s,
 // and bridged as soon as it answers; the others are bridged meanwhile.
+//
+// One bridge holds a node on a broker. On every connection, before it publishes anything, the
+// bridge reads the node's retained holder, "<machine id> <bridge>" (a message of its own, sent
+// behind the subscription, comes back after it). Held by another machine, it publishes nothing
+// and says so (nodeTaken). Free, or its machine's at its first connection (its own earlier run),
+// it claims the node and bridges. Another bridge's claim since (the node taken while this one was
+// pushed off the broker, or while it runs) ends it too: the newer bridge keeps the node, and the
+// two never push each other off in turn.
 class Bridge : public QObject
 {
     Q_OBJECT
@@ -35,6 +43,8 @@ public:
         std::chrono::milliseconds firstRetry{1000}; // asking a copy that did not answer again
         std::chrono::milliseconds lastRetry{30000};
         std::chrono::milliseconds summaryEvery{60000}; // refused commands beyond the first
+        std::chrono::milliseconds discoveryEvery{1000}; // at most, for the hub's births
+        QString machineId; // what holds the node: /etc/machine-id
     };
 
     Bridge(BoardClient *client, MqttClient *broker, Options options, QObject *parent = nullptr);
@@ -43,6 +53,11 @@ public:
     void start();
     // Marks the bridge and its copies offline before a clean exit.
     void publishGoodbye();
+
+signals:
+    // Another bridge holds the node on this broker: nothing more is published. thisMachine: a
+    // bridge of this machine took it.
+    void nodeTaken(const QString &machine, bool thisMachine);
 
 private:
     struct Copy
@@ -63,6 +78,9 @@ private:
     void onOutputReported(const QString &service, uint output, bool on);
     void onPropertiesChanged(const QString &service, const QVariantMap &changed);
     void onBrokerConnected();
+    void onNodeClaimed();
+    bool takenBy(const QByteArray &holder);
+    void republishDiscovery();
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void runCommand(const Copy &copy, const Topics::Command &command);
     void refuse(const QString &topic, const Topics::Refusal &refusal);
@@ -84,4 +102,13 @@ private:
     QSet<QString> m_refusalsTold;
     QHash<QString, int> m_refusalsSince;
     QTimer m_summary;
+    // The node's claim on the connection now: the probe that ends the wait, and the holder seen.
+    QByteArray m_probe;
+    bool m_claiming = false;
+    bool m_held = false;     // the node is this bridge's on the connection now
+    bool m_everHeld = false; // since the start
+    QByteArray m_holder;
+    // The hub's announcements: the documents go out at most once a discoveryEvery.
+    QTimer m_discoveryPause;
+    bool m_discoveryDue = false;
 };

@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -26,10 +27,13 @@ struct Library
     ~Library() { mosquitto_lib_cleanup(); }
 };
 
-QString errorText(int rc)
+// The library's error, with the system's own for a failed system call: its errno, taken by the
+// caller right after the call that failed, on that call's thread.
+QString errorText(int rc, int error)
 {
     if (rc == MOSQ_ERR_ERRNO)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return error ? QString::fromLocal8Bit(std::strerror(error))
+                     : QStringLiteral("the connection was closed");
     return QString::fromLocal8Bit(mosquitto_strerror(rc));
 }
 
@@ -81,16 +85,19 @@ QString tlsRefusal(const MqttClient::Options &o)
 } // namespace
 
 MqttClient::MqttClient(Options options, QObject *parent)
-    : QObject(parent), m_options(std::move(options)), m_backoff(m_options.firstRetry)
+    : QObject(parent), m_options(std::move(options)), m_worker(new QThreadPool),
+      m_backoff(m_options.firstRetry)
 {
     static Library library;
-    m_worker.setMaxThreadCount(1);
+    m_worker->setMaxThreadCount(1);
     const QByteArray id = m_options.clientId.toUtf8();
     // A clean session: commands sent while the bridge was away are not replayed to relays.
     m_mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);
     if (!m_mosq)
         return; // prepare() says so
-    mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_connect_v5_callback_set(m_mosq, &MqttClient::onConnect);
+    mosquitto_disconnect_v5_callback_set(m_mosq, &MqttClient::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::onPublish);
     mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
     mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
@@ -98,7 +105,11 @@ MqttClient::MqttClient(Options options, QObject *parent)
     // algorithm waiting for the peer's delayed acknowledgement (some 40 ms each way).
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     m_misc.setInterval(1000);
-    connect(&m_misc, &QTimer::timeout, this, [this] { afterLoop(mosquitto_loop_misc(m_mosq)); });
+    connect(&m_misc, &QTimer::timeout, this, [this] {
+        const int rc = mosquitto_loop_misc(m_mosq);
+        m_loopErrno = errno;
+        afterLoop(rc);
+    });
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MqttClient::attempt);
     m_stable.setSingleShot(true);
@@ -108,9 +119,13 @@ MqttClient::MqttClient(Options options, QObject *parent)
 
 MqttClient::~MqttClient()
 {
-    m_worker.waitForDone(); // an attempt under way ends before the client goes
     m_readNotifier.reset();
     m_writeNotifier.reset();
+    // An attempt under way uses the client: both stay until it ends. One that does not end in a
+    // moment is left to the process's end.
+    if (!m_worker->waitForDone(100))
+        return;
+    delete m_worker;
     if (m_mosq)
         mosquitto_destroy(m_mosq);
 }
@@ -118,7 +133,7 @@ MqttClient::~MqttClient()
 QString MqttClient::prepare()
 {
     if (!m_mosq)
-        return u"the MQTT library could not make a client: " + errorText(MOSQ_ERR_ERRNO);
+        return u"the MQTT library could not make a client: " + errorText(MOSQ_ERR_ERRNO, errno);
     if (!m_options.username.isEmpty()) {
         const QByteArray user = m_options.username.toUtf8();
         const QByteArray password = m_options.password.toUtf8();
@@ -126,7 +141,7 @@ QString MqttClient::prepare()
                 m_mosq, user.constData(),
                 m_options.password.isNull() ? nullptr : password.constData());
             rc != MOSQ_ERR_SUCCESS)
-            return u"user name: " + errorText(rc);
+            return u"user name: " + errorText(rc, errno);
     }
     if (m_options.usesTls()) {
         if (const QString refusal = tlsRefusal(m_options); !refusal.isEmpty())
@@ -140,14 +155,16 @@ QString MqttClient::prepare()
         const auto orNull = [](const QByteArray &b) {
             return b.isEmpty() ? nullptr : b.constData();
         };
+        // The system's CAs alone need no CA file or folder, and the library's certificate call
+        // takes neither then: it is made only with one of them (a client certificate needs it).
         int rc = mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, m_options.useOsCerts);
-        if (rc == MOSQ_ERR_SUCCESS)
+        if (rc == MOSQ_ERR_SUCCESS && (!ca.isEmpty() || !path.isEmpty()))
             rc = mosquitto_tls_set(m_mosq, orNull(ca), orNull(path), orNull(cert), orNull(key),
                                    noPassPhrase);
         if (rc == MOSQ_ERR_SUCCESS)
             rc = mosquitto_tls_opts_set(m_mosq, 1, orNull(version), nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
-            return u"TLS: " + errorText(rc);
+            return u"TLS: " + errorText(rc, errno);
     }
     if (!m_options.willTopic.isEmpty()) {
         const QByteArray topic = m_options.willTopic.toUtf8();
@@ -155,7 +172,7 @@ QString MqttClient::prepare()
                 mosquitto_will_set(m_mosq, topic.constData(), int(m_options.willPayload.size()),
                                    m_options.willPayload.constData(), 1, true);
             rc != MOSQ_ERR_SUCCESS)
-            return u"last will: " + errorText(rc);
+            return u"last will: " + errorText(rc, errno);
     }
     return {};
 }
@@ -165,28 +182,34 @@ void MqttClient::start()
     attempt();
 }
 
-// The library resolves the host and starts the connection on the worker; nothing else touches
-// it until attempted() runs on this thread.
+// The library resolves the host, connects and sends CONNECT on the worker; nothing else
+// touches it until attempted() runs on this thread. Each failing call's errno is taken there.
 void MqttClient::attempt()
 {
     m_lastError.clear();
     m_refusal.clear();
     m_attempting = true;
-    const bool first = !std::exchange(m_everAttempted, true);
-    m_worker.start([this, first, host = m_options.host.toUtf8()] {
-        const int rc = first ? mosquitto_connect_async(m_mosq, host.constData(), m_options.port,
-                                                       m_options.keepAliveSeconds)
-                             : mosquitto_reconnect_async(m_mosq);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
+                         m_version5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    m_worker->start([this, host = m_options.host.toUtf8()] {
+        mosquitto_property *properties = nullptr;
+        if (m_version5)
+            mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                         m_options.maximumPacketSize);
+        const int rc = mosquitto_connect_bind_v5(m_mosq, host.constData(), m_options.port,
+                                                 m_options.keepAliveSeconds, nullptr, properties);
+        const int error = errno;
+        mosquitto_property_free_all(&properties);
         QMetaObject::invokeMethod(
-            this, [this, rc] { attempted(rc); }, Qt::QueuedConnection);
+            this, [this, rc, error] { attempted(rc, error); }, Qt::QueuedConnection);
     });
 }
 
-void MqttClient::attempted(int rc)
+void MqttClient::attempted(int rc, int error)
 {
     m_attempting = false;
     if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(m_mosq) < 0) {
-        drop(m_lastError.isEmpty() ? errorText(rc) : m_lastError);
+        drop(m_lastError.isEmpty() ? errorText(rc, error) : m_lastError);
         return;
     }
     watchSocket();
@@ -197,11 +220,17 @@ void MqttClient::watchSocket()
 {
     const int fd = mosquitto_socket(m_mosq);
     m_readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(m_readNotifier.get(), &QSocketNotifier::activated, this,
-            [this] { afterLoop(mosquitto_loop_read(m_mosq, 1)); });
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, [this] {
+        const int rc = mosquitto_loop_read(m_mosq, 1);
+        m_loopErrno = errno;
+        afterLoop(rc);
+    });
     m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this,
-            [this] { afterLoop(mosquitto_loop_write(m_mosq, 1)); });
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, [this] {
+        const int rc = mosquitto_loop_write(m_mosq, 1);
+        m_loopErrno = errno;
+        afterLoop(rc);
+    });
     updateWriteNotifier();
 }
 
@@ -212,7 +241,7 @@ void MqttClient::afterLoop(int rc)
         return;
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        QString reason = errorText(rc);
+        QString reason = errorText(rc, m_loopErrno);
         if (!m_lastError.isEmpty())
             reason += u" (" + m_lastError + u')';
         drop(reason);
@@ -245,6 +274,10 @@ void MqttClient::drop(QString reason) // a copy: it may be m_refusal, cleared he
     m_connected = false;
     m_unacknowledged.clear();
     m_refusal.clear();
+    if (m_takenOver) { // never back: the two would push each other off for ever
+        emit sessionTakenOver();
+        return;
+    }
     // Bridges that throw each other off, or many that lost one broker, do not come back in step.
     const double spread =
         1.0 + m_options.jitter * (2.0 * QRandomGenerator::global()->generateDouble() - 1.0);
@@ -277,8 +310,10 @@ void MqttClient::subscribe(const QString &filter)
 
 bool MqttClient::finish(std::chrono::milliseconds wait)
 {
-    m_worker.waitForDone();
     m_retry.stop();
+    // An attempt that does not end within the wait (a resolver that never answers) is left.
+    if (!m_worker->waitForDone(int(wait.count())))
+        return false;
     m_stable.stop();
     m_misc.stop();
     m_readNotifier.reset();
@@ -301,17 +336,32 @@ bool MqttClient::finish(std::chrono::milliseconds wait)
     return acknowledged;
 }
 
-void MqttClient::onConnect(mosquitto *, void *self, int rc)
+void MqttClient::onConnect(mosquitto *, void *self, int rc, int, const mosquitto_property *)
 {
     auto *client = static_cast<MqttClient *>(self);
     if (rc != 0) {
+        // A broker that speaks only 3.1.1 is spoken to in 3.1.1 from the next attempt on.
+        if (client->m_version5 && (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION ||
+                                   rc == CONNACK_REFUSED_PROTOCOL_VERSION)) {
+            client->m_version5 = false;
+            client->m_backoff = client->m_options.firstRetry;
+        }
         client->m_refusal = u"the broker refused the connection: " +
-                            QString::fromLocal8Bit(mosquitto_connack_string(rc));
+                            QString::fromLocal8Bit(client->m_version5
+                                                       ? mosquitto_reason_string(rc)
+                                                       : mosquitto_connack_string(rc));
         return;
     }
     client->m_connected = true;
+    client->m_everConnected = true;
     client->m_stable.start(); // the waits start again only once this connection has held
     emit client->connected();
+}
+
+void MqttClient::onDisconnect(mosquitto *, void *self, int rc, const mosquitto_property *)
+{
+    if (rc == MQTT_RC_SESSION_TAKEN_OVER)
+        static_cast<MqttClient *>(self)->m_takenOver = true;
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int mid)

@@ -65,7 +65,7 @@ QString prefixRefusal(const QString &prefix)
         return QStringLiteral("holds a wildcard (+ or #)");
     if (prefix.startsWith(u'$'))
         return QStringLiteral("starts with $, which the broker keeps for itself");
-    if (prefix.endsWith(u'/') || prefix.contains(QStringLiteral("//")))
+    if (prefix.startsWith(u'/') || prefix.endsWith(u'/') || prefix.contains(QStringLiteral("//")))
         return QStringLiteral("has an empty level");
     return controlRefusal(prefix);
 }
@@ -102,6 +102,16 @@ QString copyTopic(const Prefixes &p, const QString &copyName, const QString &res
 QString bridgeState(const Prefixes &p)
 {
     return nodeTopic(p, QStringLiteral("bridge/state"));
+}
+
+QString nodeHolder(const Prefixes &p)
+{
+    return nodeTopic(p, QStringLiteral("bridge/holder"));
+}
+
+QString nodeProbe(const Prefixes &p)
+{
+    return nodeTopic(p, QStringLiteral("bridge/probe"));
 }
 
 QString availability(const Prefixes &p, const QString &copyName)
@@ -218,7 +228,8 @@ std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &to
     command.output = number[0].unicode() - u'0';
     if (levels[3] == u"pulse") {
         // Milliseconds in decimal, no sign, no leading zero, 1 to a day.
-        static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,7}$"));
+        static const QRegularExpression digits(
+            QRegularExpression::anchoredPattern(QStringLiteral("[1-9][0-9]{0,7}")));
         const QString text = QString::fromLatin1(payload);
         command.kind = Command::Pulse;
         command.milliseconds = text.toUInt();

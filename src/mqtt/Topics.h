@@ -20,6 +20,7 @@
 //   <prefix>/<node>/<copy>/availability      online or offline, retained
 //   <prefix>/<node>/<copy>/status            the status line, retained
 //   <prefix>/<node>/bridge/state             online or offline, retained; the last will
+//   <prefix>/<node>/bridge/holder            the machine id of the bridge that holds the node
 //   <discovery>/device/vantrelo_<node label>_<copy label>/config   one document a board
 namespace Topics {
 
@@ -50,6 +51,10 @@ QString nodeRefusal(const QString &node);
 QString clientIdRefusal(const QString &clientId);
 
 QString bridgeState(const Prefixes &p);
+// <prefix>/<node>/bridge/holder: the machine that holds the node, retained.
+QString nodeHolder(const Prefixes &p);
+// <prefix>/<node>/bridge/probe: a bridge's message to itself, behind the retained ones.
+QString nodeProbe(const Prefixes &p);
 QString availability(const Prefixes &p, const QString &copyName);
 QString status(const Prefixes &p, const QString &copyName);
 QString outputState(const Prefixes &p, const QString &copyName, int output);

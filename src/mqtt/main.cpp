@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTimer>
 
@@ -68,18 +69,32 @@ std::variant<QString, QString> readPassword(const QString &path)
         return refuse(QStringLiteral("others may read or write it (mode %1); make it private "
                                      "with chmod 600")
                           .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0')));
-    QByteArray line = file.readLine(4096);
+    // A password is short: a longer first line, or one with a NUL, is not one to send cut short.
+    constexpr qsizetype longest = 4096;
+    QByteArray line = file.readLine(longest + 2);
+    const bool ended = line.endsWith('\n') || file.atEnd();
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     if (line.isEmpty())
         return refuse(QStringLiteral("holds no password on its first line"));
+    if (!ended || line.size() > longest)
+        return refuse(QStringLiteral("its first line is longer than %1 bytes").arg(longest));
+    if (line.contains('\0'))
+        return refuse(QStringLiteral("its first line holds a NUL byte"));
     return Result(std::in_place_index<0>, QString::fromUtf8(line));
 }
 
-QString defaultClientId()
+// The machine's own identifier (systemd's machine-id), which no two installations share; the
+// host name where there is none.
+QString machineId()
 {
-    const QString user = qEnvironmentVariable("USER", QString::number(::getuid()));
-    return u"vantrelo-mqtt-" + user + u'@' + QSysInfo::machineHostName();
+    for (const char *path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        QFile file(QString::fromLatin1(path));
+        if (file.open(QIODevice::ReadOnly))
+            if (const QByteArray id = file.readLine(64).trimmed(); !id.isEmpty())
+                return QString::fromLatin1(id);
+    }
+    return QSysInfo::machineHostName();
 }
 
 // An address in numbers, IPv4 or IPv6.
@@ -160,8 +175,8 @@ int main(int argc, char *argv[])
                              QStringLiteral("This bridge's topic level (the short host name)."),
                              QStringLiteral("ID"), Topics::defaultNode());
     const auto clientId = option(QStringLiteral("client-id"),
-                                 QStringLiteral("The MQTT client id (vantrelo-mqtt-USER@HOST)."),
-                                 QStringLiteral("ID"), defaultClientId());
+                                 QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."),
+                                 QStringLiteral("ID"));
     const auto board =
         option(QStringLiteral("board"), QStringLiteral("Bridge only this copy (repeatable)."),
                QStringLiteral("NAME"));
@@ -191,14 +206,18 @@ int main(int argc, char *argv[])
     if (!mqtt.usesTls() && (!mqtt.certFile.isEmpty() || !mqtt.tlsVersion.isEmpty()))
         return fail(Usage, QStringLiteral("--cert and --tls-version need a CA: --cafile, "
                                           "--capath or --tls-use-os-certs"));
+    if (!mqtt.certFile.isEmpty() && mqtt.caFile.isEmpty() && mqtt.caPath.isEmpty())
+        return fail(Usage, QStringLiteral("--cert needs the broker's CA as --cafile or --capath"));
     if (!mqtt.tlsVersion.isEmpty() && mqtt.tlsVersion != u"tlsv1.2" &&
         mqtt.tlsVersion != u"tlsv1.3")
         return fail(Usage, u"no TLS version \"" + mqtt.tlsVersion + u"\": tlsv1.3 or tlsv1.2");
     mqtt.port = mqtt.usesTls() ? 8883 : 1883;
     if (parser.isSet(port)) {
-        bool ok = false;
-        mqtt.port = parser.value(port).toInt(&ok);
-        if (!ok || mqtt.port < 1 || mqtt.port > 65535)
+        static const QRegularExpression digits(
+            QRegularExpression::anchoredPattern(QStringLiteral("[1-9][0-9]{0,4}")));
+        const bool ok = digits.match(parser.value(port)).hasMatch();
+        mqtt.port = ok ? parser.value(port).toInt() : 0;
+        if (!ok || mqtt.port > 65535)
             return fail(Usage, u"no port \"" + parser.value(port) + u"\": ports are 1 to 65535");
     }
     mqtt.username = parser.value(username);
@@ -210,7 +229,9 @@ int main(int argc, char *argv[])
             return fail(Usage, std::get<1>(password));
         mqtt.password = std::get<0>(password);
     }
-    mqtt.clientId = parser.value(clientId);
+    // Two bridges of one machine with other nodes have other ids, and never push each other off.
+    mqtt.clientId = parser.isSet(clientId) ? parser.value(clientId)
+                                           : u"vantrelo-mqtt-" + parser.value(node);
     if (const QString refusal = Topics::clientIdRefusal(mqtt.clientId); !refusal.isEmpty())
         return fail(Usage, u"no client id \"" + mqtt.clientId.left(40) + u"\": it " + refusal);
     Bridge::Options options;
@@ -219,6 +240,7 @@ int main(int argc, char *argv[])
     options.prefixes.node = parser.value(node);
     options.boards = parser.values(board);
     options.version = QCoreApplication::applicationVersion();
+    options.machineId = machineId();
     for (const auto &[name, value, refusal] :
          {std::tuple(u"prefix", options.prefixes.prefix,
                      Topics::prefixRefusal(options.prefixes.prefix)),
@@ -232,10 +254,11 @@ int main(int argc, char *argv[])
     mqtt.willTopic = Topics::bridgeState(options.prefixes);
     mqtt.willPayload = "offline";
     const bool forgetting = parser.isSet(forget);
+    if (forgetting && (parser.values(forget).size() != 1 || parser.value(forget).isEmpty()))
+        return fail(Usage, QStringLiteral("--forget names one board"));
     if (forgetting) {
         mqtt.willTopic.clear();      // a short visit: the bridge's state is not this one's to tell
-        if (!parser.isSet(clientId)) // nor does it push the running bridge off the broker
-            mqtt.clientId += u"-forget";
+        mqtt.clientId += u"-forget"; // nor does it push the running bridge off the broker
     }
 
     Messages::takeQtMessages();
@@ -303,9 +326,45 @@ int main(int argc, char *argv[])
     });
     busCheck.start(1000);
 
+    // One node, one machine, one bridge: another that holds it is never fought with.
+    const QString freeNode =
+        QStringLiteral("give this bridge a node of its own with --node-id, or free the node: "
+                       "mosquitto_pub -r -n -t %1")
+            .arg(Topics::nodeHolder(options.prefixes));
+    QObject::connect(&bridge, &Bridge::nodeTaken, &app, [&](const QString &machine, bool ours) {
+        Messages::say(Messages::Error,
+                      (ours ? QStringLiteral("the node \"%1\" was taken on broker %2 by another "
+                                             "bridge of this machine; stopping rather than "
+                                             "taking it back. ")
+                                  .arg(options.prefixes.node, mqtt.host)
+                            : QStringLiteral("the node \"%1\" is held on broker %2 by another "
+                                             "machine (machine id %3); nothing was published. ")
+                                  .arg(options.prefixes.node, mqtt.host, machine.left(64))) +
+                          freeNode);
+        status = Failed;
+        QCoreApplication::quit();
+    });
+    QObject::connect(&broker, &MqttClient::sessionTakenOver, &app, [&] {
+        Messages::say(Messages::Error,
+                      QStringLiteral("another client connected to broker %1 with this bridge's "
+                                     "client id %2 and took its session (another bridge of the "
+                                     "node \"%3\"?); stopping rather than taking it back. ")
+                              .arg(mqtt.host, mqtt.clientId, options.prefixes.node) +
+                          freeNode);
+        status = Failed;
+        QCoreApplication::quit();
+    });
+
     bridge.start();
     broker.start();
     QCoreApplication::exec();
+    if (!broker.isConnected()) { // a stop never waits for an attempt (a resolver, a port)
+        Messages::say(Messages::Info,
+                      QStringLiteral("stopped while not connected to broker %1 port %2")
+                          .arg(mqtt.host)
+                          .arg(mqtt.port));
+        return status;
+    }
     bridge.publishGoodbye();
     if (!broker.finish(std::chrono::milliseconds(2000)))
         Messages::say(Messages::Warning,

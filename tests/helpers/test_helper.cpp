@@ -5,6 +5,8 @@
 //   test_helper open FOLDER N   opens port N from FOLDER; prints the error number (0: opened)
 //   test_helper save PATH [N]   saves a record with port number 5 (and a first name of N
 //                               characters) to PATH; exits 0 on success
+//   test_helper silent-udp PORT  binds UDP 127.0.0.1:PORT and never answers (a resolver that
+//                               never answers), until killed
 //   test_helper save-settings EXEDIR NAME PORT
 //                               the settings of a copy NAME in EXEDIR on a fake port: loads,
 //                               prints the file it read and its port, saves PORT, prints any
@@ -19,7 +21,12 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
@@ -44,6 +51,19 @@ int main(int argc, char *argv[])
                 std::printf("warning %s\n", qPrintable(message));
         }
         return 0;
+    }
+    if (args.size() == 3 && args[1] == u"silent-udp") {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(args[2].toUInt()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+            return std::printf("%s\n", std::strerror(errno)), 1;
+        std::printf("bound\n");
+        std::fflush(stdout);
+        for (;;)
+            ::pause(); // what comes is never read
     }
     if ((args.size() == 3 || args.size() == 4) && args[1] == u"save") {
         SettingsRecord record;
