@@ -116,6 +116,19 @@ static void switch_on(protocol *p, uint8_t n, uint32_t pulse_ms)
     p->pulse[n - 1] = pulse_ms;
 }
 
+void protocol_switch(protocol *p, uint8_t n, bool on)
+{
+    if (n < 1 || n > p->outputs)
+        return;
+    if (on) {
+        switch_on(p, n, 0);
+    } else {
+        set_off(p, n);
+        apply(p);
+        report(p, n);
+    }
+}
+
 static void handle(protocol *p)
 {
     if (p->length < p->id_length || memcmp(p->line, p->id, p->id_length) != 0)
@@ -149,13 +162,7 @@ static void handle(protocol *p)
             return;
         const char what = verb[end];
         if ((what == 'H' || what == 'L') && end + 1 == length) {
-            if (what == 'H') {
-                switch_on(p, n, 0);
-            } else {
-                set_off(p, n);
-                apply(p);
-                report(p, n);
-            }
+            protocol_switch(p, n, what == 'H');
         } else if (what == 'P') {
             const uint32_t ms =
                 number(verb + end + 1, (uint8_t)(length - end - 1), PROTOCOL_PULSE_MAX);
@@ -258,6 +265,8 @@ bool protocol_parse_groups(const char *text, uint8_t outputs, protocol_options *
                 return false;
             group[n - 1] = current;
             ++members;
+            if (c[1] == ',' && (c[2] < '1' || c[2] > '9'))
+                return false; /* a comma leads to the next output */
             if (c[1] == ',')
                 ++c;
         } else if (*c == ' ' || *c == '\0') {

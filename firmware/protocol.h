@@ -85,6 +85,9 @@ void protocol_tick(protocol *p, uint32_t now);
 /* Milliseconds from now to the next thing due, 0 when it is due already, or
  * PROTOCOL_NOTHING_DUE. */
 uint32_t protocol_next_due(const protocol *p, uint32_t now);
+/* Output n switched by the board itself (a button on it), as a command would, interlock and
+ * longest on-time included, and reported; the line being received is not touched. */
+void protocol_switch(protocol *p, uint8_t n, bool on);
 /* The state lines of the outputs the clock changed since they were last reported. */
 bool protocol_has_reports(const protocol *p);
 void protocol_send_reports(protocol *p);

@@ -170,8 +170,8 @@ private slots:
         };
         QVERIFY(protocol_parse_groups("2,5,16 10,11", 16, &o));
         QCOMPARE(groups(), QByteArray("0100100002200001"));
-        for (const char *bad :
-             {"1", "1,2 2,3", "1,17", "0,1", "1,,2", "1, 2", " 1,2", "1,2  3,4", "1;2", "100,1"})
+        for (const char *bad : {"1", "1,2 2,3", "1,17", "0,1", "1,,2", "1, 2", " 1,2", "1,2  3,4",
+                                "1;2", "100,1", "1,2,"})
             QVERIFY2(!protocol_parse_groups(bad, 16, &o) && groups() == "0100100002200001", bad);
         QVERIFY(protocol_parse_groups("", 16, &o) && groups() == QByteArray(16, '0'));
     }

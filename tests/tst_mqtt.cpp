@@ -197,8 +197,9 @@ private slots:
         Subscriber docs(m_broker, discovery);
         QVERIFY(sees(docs, discovery + " {", 5000, true)); // the kept one
         QTest::qWait(1100);                                // past the pause
-        QCOMPARE(run("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(m_broker.port()),
-                                       "-t", "homeassistant/status", "-l"},
+        QCOMPARE(run("mosquitto_pub",
+                     {"-h", "127.0.0.1", "-p", QString::number(m_broker.port()), "-t",
+                      "homeassistant/status", "-l"},
                      QByteArray("online\n").repeated(200)),
                  0);
         QTest::qWait(1500);
@@ -473,6 +474,18 @@ private slots:
         QVERIFY(keeps(m_broker, "vantrelo/n1/bridge/state", "offline"));
     }
 
+    // TLS takes port 8883 unless told, and an attempt that fails says why at once.
+    void tlsOnItsOwnPort()
+    {
+        const auto bridge = TestSupport::run(
+            VANTRELO_MQTT, {"--host", "127.0.0.1", "--tls-use-os-certs", "--node-id", "n9"},
+            m_bus.environment(), {}, 1500);
+        QCOMPARE(bridge.status, -1); // still trying
+        QVERIFY2(bridge.err.startsWith("vantrelo-mqtt: broker 127.0.0.1 port 8883: Connection "
+                                       "refused. Trying again in "),
+                 qPrintable(bridge.err));
+    }
+
     void passwordFileRefused_data()
     {
         QTest::addColumn<QByteArray>("content"); // "FIFO": a named pipe
@@ -483,6 +496,9 @@ private slots:
         QTest::newRow("group writes") << QByteArray("secret\n") << 0620 << "mode 0620";
         QTest::newRow("empty") << QByteArray() << 0600 << "holds no password";
         QTest::newRow("FIFO") << QByteArray("FIFO") << 0600 << "not a regular file";
+        QTest::newRow("a NUL byte") << QByteArray("sec\0ret\n", 8) << 0600 << "holds a NUL byte";
+        QTest::newRow("too long") << QByteArray(5000, 'x') + '\n'
+                                  << 0600 << "longer than 4096 bytes";
     }
     void passwordFileRefused()
     {

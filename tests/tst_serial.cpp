@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <ctime>
 #include <termios.h>
 
@@ -98,6 +99,37 @@ private slots:
         QCOMPARE(port.write("1O2H\r1O3P100\r").number, 0);
         QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O3H\r1O2H\r1O3L\r"), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(received.endsWith("1O2L\r"), 3000);
+    }
+
+    // The simulator sends what a board sends on its own: a button's switching, under --no-echo
+    // too, without breaking a frame it is half-way through; and what its clock switched, even
+    // when a frame is read before the clock's own turn.
+    void simulatorReportsOnItsOwn()
+    {
+        QTemporaryDir dir;
+        TestSupport::Simulator quiet(dir.path(), 1,
+                                     {"--id", "1", "--no-echo", "--toggle-every", "40"});
+        TestSupport::Simulator timed(dir.path(), 2, {"--id", "1"});
+        QVERIFY(quiet.start() && timed.start());
+        SystemSerialPort one(dir.path(), [] { return QStringList(); }),
+            two(dir.path(), [] { return QStringList(); });
+        QByteArray fromOne, fromTwo;
+        connect(&one, &SerialPort::received, this, [&](const QByteArray &b) { fromOne += b; });
+        connect(&two, &SerialPort::received, this, [&](const QByteArray &b) { fromTwo += b; });
+        QVERIFY(one.open(1, line9600).number == 0 && two.open(2, line9600).number == 0);
+        QCOMPARE(one.write("1O").number, 0);
+        QTest::qWait(150); // buttons pressed between the frame's halves
+        QCOMPARE(one.write("2H\r").number, 0);
+        QTRY_VERIFY(quiet.received().contains("1O2H<CR>"));
+        QVERIFY2(fromOne.contains("1O1H\r"), fromOne.constData()); // though it echoes no command
+
+        QCOMPARE(two.write("1O3P50\r1O4P5000\r").number, 0);
+        QTRY_COMPARE(fromTwo, QByteArray("1O3H\r1O4H\r"));
+        QVERIFY(timed.signal(SIGSTOP)); // past output 3's end; a frame waits to be read first
+        QTest::qWait(150);
+        QCOMPARE(two.write("1AT\r").number, 0);
+        QVERIFY(timed.signal(SIGCONT));
+        QTRY_COMPARE_WITH_TIMEOUT(fromTwo, QByteArray("1O3H\r1O4H\r1O3L\r1OK\r"), 1000);
     }
 
     void deviceGoesAwayAndComesBack()

@@ -317,6 +317,22 @@ private slots:
                  qPrintable(second.err));
     }
 
+    // The session bus going away ends a service with status 1: its unit brings it back.
+    void busGoingAwayIsAFailure()
+    {
+        TestSupport::PrivateBus own;
+        QProcessEnvironment env = m_env;
+        env.insert("DBUS_SESSION_BUS_ADDRESS", own.address());
+        QTemporaryDir dir;
+        QVERIFY(TestSupport::writeFile(dir.filePath("gone.ini"), "5,\"9600\",0,\"\"\r\n" + names));
+        Service gone(env, {"--settings", dir.filePath("gone.ini"), "gone"});
+        QVERIFY(gone.says("vantrelod: gone: started"));
+        own.stop();
+        QVERIFY(gone.waitForFinished(5000));
+        QCOMPARE(std::pair(gone.exitStatus(), gone.exitCode()), std::pair(QProcess::NormalExit, 1));
+        QVERIFY(gone.messages().contains("vantrelod: gone: the session bus went away"));
+    }
+
     // Last: a burst of SIGHUP never locks it up; a clean stop closes the port (its lock file
     // goes) and ends with status 0.
     void stopClosesThePort()

@@ -199,8 +199,7 @@ private slots:
         three.portNumber = 3;
         QCOMPARE(b.settings.save(three).message, QString());
         const QString backup = b.path() + ".bak";
-        QCOMPARE(contents(backup),
-                 file.isEmpty() || reason.isEmpty() || fifo ? "<missing>" : file);
+        QCOMPARE(contents(backup), file.isEmpty() || reason.isEmpty() || fifo ? "<missing>" : file);
         QCOMPARE(std::pair(contents(b.path()), b.settings.note()),
                  std::pair(SettingsFile::format(three), "Settings: " + b.path()));
         QCOMPARE(b.link.settings().portNumber, 3); // started on what the file now holds

@@ -72,6 +72,7 @@ private slots:
         QTest::newRow("prefix $") << 0 << "$SYS" << true;
         QTest::newRow("prefix trailing /") << 0 << "vantrelo/" << true;
         QTest::newRow("prefix empty level") << 0 << "a//b" << true;
+        QTest::newRow("prefix leading /") << 0 << "/a" << true;
         QTest::newRow("prefix empty") << 0 << "" << true;
         QTest::newRow("prefix tab") << 0 << "a\tb" << true;
         QTest::newRow("node") << 1 << "pi-4" << false;
@@ -109,7 +110,7 @@ private slots:
         row("OFF", set.arg(4), "OFF", 4, Topics::Command::Off);
         row("TOGGLE", set.arg(2), "TOGGLE", 2, Topics::Command::Toggle);
         row("pulse a day", pulse.arg(3), "86400000", 3, Topics::Command::Pulse);
-        for (const char *bad : {"0", "012", "86400001", "5s", "-5", "+5", " 5", "", "1e3"})
+        for (const char *bad : {"0", "012", "86400001", "5s", "-5", "+5", " 5", "", "1e3", "700\n"})
             row(QString("pulse \"%1\"").arg(bad), pulse.arg(3), bad);
         row("pulse, output 5", pulse.arg(5), "500");
         for (const char *bad : {"on", "TRUE", "", "ON\n"})

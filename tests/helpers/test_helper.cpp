@@ -10,7 +10,7 @@
 //   test_helper save-settings EXEDIR NAME PORT
 //                               the settings of a copy NAME in EXEDIR on a fake port: loads,
 //                               prints the file it read and its port, saves PORT, prints any
-//                               warning, then loads anew and prints the same
+//                               warning, then prints what the save's own load read
 
 #include "../FakeSerialPort.h"
 
@@ -35,21 +35,21 @@ int main(int argc, char *argv[])
     if (args.size() == 5 && args[1] == u"save-settings") {
         FakeSerialPort port;
         ControllerLink link(&port);
-        for (const QString &number : {args[4], QString()}) { // saves, then loads anew
-            const QString config = SettingsLocation::userConfigDir();
-            BoardSettings settings(
-                &link, [&] { return SettingsLocation::find(args[2], args[3], config); },
-                QDir(config).filePath(QStringLiteral("vantrelo")));
-            settings.start();
+        const QString config = SettingsLocation::userConfigDir();
+        BoardSettings settings(
+            &link, [&] { return SettingsLocation::find(args[2], args[3], config); },
+            QDir(config).filePath(QStringLiteral("vantrelo")));
+        const auto loaded = [&] {
             std::printf("loaded %s port %d\n", qPrintable(settings.loadedPath()),
                         settings.record().portNumber);
-            SettingsRecord record;
-            record.portNumber = qint16(number.toInt());
-            if (const QString message =
-                    number.isEmpty() ? QString() : settings.save(record).message;
-                !message.isEmpty())
-                std::printf("warning %s\n", qPrintable(message));
-        }
+        };
+        settings.start();
+        loaded();
+        SettingsRecord record;
+        record.portNumber = qint16(args[4].toInt());
+        if (const QString message = settings.save(record).message; !message.isEmpty())
+            std::printf("warning %s\n", qPrintable(message));
+        loaded(); // the load after the save, which looks for the file anew
         return 0;
     }
     if (args.size() == 3 && args[1] == u"silent-udp") {

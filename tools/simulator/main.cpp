@@ -20,9 +20,11 @@ extern "C" {
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -85,11 +87,13 @@ public:
         QObject::connect(&m_due, &QTimer::timeout, [this] { tick(); });
     }
 
-    // Switches an output on its own, as a board's button would, and reports it.
+    // Switches an output on its own, as a board's button would, and reports it, whatever it
+    // answers to commands: a frame half received stays as it was.
     void toggle(int n)
     {
-        const bool on = m_core.states & (1u << (n - 1));
-        feed(m_behaviour.id + 'O' + QByteArray::number(n) + (on ? "L\r" : "H\r"), false);
+        protocol_tick(&m_core, now());
+        protocol_switch(&m_core, uint8_t(n), !(m_core.states & (1u << (n - 1))));
+        reply();
     }
 
 private:
@@ -111,7 +115,7 @@ private:
         while (true) {
             const ssize_t n = ::read(m_pty.controllerFd(), buffer, sizeof buffer);
             if (n > 0) {
-                feed(QByteArray(buffer, n), true);
+                feed(QByteArray(buffer, n));
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -120,16 +124,18 @@ private:
         }
     }
 
-    // Bytes through the core at the time now; received ones are logged frame by frame.
-    void feed(const QByteArray &bytes, bool received)
+    // Received bytes through the core at the time now, logged frame by frame. What the clock
+    // switched by then is reported first, as the board's loop does.
+    void feed(const QByteArray &bytes)
     {
         protocol_tick(&m_core, now());
+        sendClockReports();
         for (const char c : bytes) {
             if (c == '\r') {
                 const QByteArray verb = m_frame.mid(m_behaviour.id.size());
                 m_muted =
                     m_behaviour.silent || (m_behaviour.noEcho && verb != "AT" && verb != "OA");
-                if (received && !m_frame.isEmpty())
+                if (!m_frame.isEmpty())
                     log(u"received " + printable(m_frame + '\r'));
                 m_frame.clear();
             } else if (c != '\n' && m_frame.size() < 256) {
@@ -144,10 +150,17 @@ private:
     void tick()
     {
         protocol_tick(&m_core, now());
+        sendClockReports();
+        reply();
+    }
+
+    // A pulse's end, a start after the dead time, the longest on-time: told as the answers to
+    // commands are (not by a board that answers none).
+    void sendClockReports()
+    {
         m_muted = m_behaviour.silent || m_behaviour.noEcho;
         protocol_send_reports(&m_core);
         m_muted = false;
-        reply();
     }
 
     void reply()
@@ -257,22 +270,32 @@ int main(int argc, char *argv[])
     if (!parser.isSet(linkOpt))
         return fail(2, QStringLiteral("--link is required"));
     Behaviour behaviour;
+    // Plain decimal digits only: no sign, no blank.
     const auto number = [&](const QCommandLineOption &o, long long low, long long high) {
-        bool ok = false;
-        const long long value = parser.value(o).toLongLong(&ok);
-        return ok && value >= low && value <= high ? std::optional<long long>(value) : std::nullopt;
+        static const QRegularExpression digits(
+            QRegularExpression::anchoredPattern(QStringLiteral("[0-9]{1,12}")));
+        const long long value = parser.value(o).toLongLong();
+        return digits.match(parser.value(o)).hasMatch() && value >= low && value <= high
+                   ? std::optional<long long>(value)
+                   : std::nullopt;
     };
     const auto outputs = number(outputsOpt, 1, PROTOCOL_OUTPUTS_MAX);
     const auto deadMs = number(interlockMsOpt, 0, 65535);
     const auto maxOn = number(maxOnOpt, 0, PROTOCOL_MAX_ON_MAX);
+    const auto delay = number(delayOpt, 0, 60000);
+    const auto toggleEvery = number(toggleOpt, 0, 86400000);
     behaviour.id = parser.value(idOpt).toLatin1();
     if (!outputs)
         return fail(2, QStringLiteral("--outputs must be 1 to 16"));
     if (!deadMs || !maxOn)
         return fail(2, QStringLiteral("--interlock-ms must be 0 to 65535, --max-on 0 to %1")
                            .arg(PROTOCOL_MAX_ON_MAX));
-    if (behaviour.id.size() > PROTOCOL_ID_MAX)
-        return fail(2, QStringLiteral("--id takes at most 8 characters"));
+    if (!delay || !toggleEvery)
+        return fail(2, QStringLiteral("--delay takes 0 to 60000 ms, --toggle-every 0 to 86400000"));
+    if (behaviour.id.size() > PROTOCOL_ID_MAX ||
+        std::any_of(behaviour.id.cbegin(), behaviour.id.cend(),
+                    [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7f; }))
+        return fail(2, QStringLiteral("--id takes at most 8 characters, none a control one"));
     behaviour.outputs = int(*outputs);
     behaviour.options.dead_ms = uint16_t(*deadMs);
     behaviour.options.max_on_ms = uint32_t(*maxOn) * 1000u;
@@ -283,7 +306,7 @@ int main(int argc, char *argv[])
     behaviour.silent = parser.isSet(silentOpt);
     behaviour.noEcho = parser.isSet(noEchoOpt);
     behaviour.lineFeed = parser.isSet(lfOpt);
-    behaviour.delayMs = parser.value(delayOpt).toInt();
+    behaviour.delayMs = int(*delay);
 
     Pty pty;
     if (const QString error = pty.open(parser.value(linkOpt)); !error.isEmpty())
@@ -300,7 +323,7 @@ int main(int argc, char *argv[])
 
     QTimer toggler;
     int next = 0;
-    if (const int every = parser.value(toggleOpt).toInt(); every > 0) {
+    if (const int every = int(*toggleEvery); every > 0) {
         QObject::connect(&toggler, &QTimer::timeout,
                          [&] { sim.toggle(next++ % behaviour.outputs + 1); });
         toggler.start(every);
