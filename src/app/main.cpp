@@ -13,7 +13,6 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-
 namespace {
 void describe(QCommandLineParser &parser)
 {
@@ -72,8 +71,8 @@ int main(int argc, char *argv[])
     QTimer::singleShot(0, &remote, [&remote, &options] {
         if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
             if (const QString failure = remote.registerOn(bus); !failure.isEmpty())
-                Messages::say(Messages::Warning, u"no remote control for " + options.exeName +
-                                                     u": " + failure);
+                Messages::say(Messages::Warning,
+                              u"no remote control for " + options.exeName + u": " + failure);
         }
     });
     return QApplication::exec();

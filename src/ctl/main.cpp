@@ -14,12 +14,12 @@
 #include "common/Messages.h"
 
 #include <QCoreApplication>
+#include <QDBusPendingReply>
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QDBusPendingReply>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
@@ -221,8 +221,7 @@ int main(int argc, char *argv[])
     const QDeadlineTimer deadline(allowedMs);
 
     if (parser.isSet(board))
-        if (const QString refusal = BoardBus::nameRefusal(parser.value(board));
-            !refusal.isEmpty())
+        if (const QString refusal = BoardBus::nameRefusal(parser.value(board)); !refusal.isEmpty())
             return fail(Usage, u"-b: " + refusal);
 
     const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -270,7 +269,8 @@ int main(int argc, char *argv[])
         if (parser.isSet(json))
             printJson(all);
         if (silent)
-            return fail(Failed, QStringLiteral("a copy did not answer within %1 ms").arg(timeoutMs));
+            return fail(Failed,
+                        QStringLiteral("a copy did not answer within %1 ms").arg(timeoutMs));
         return Done;
     }
 

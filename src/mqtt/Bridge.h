@@ -42,9 +42,9 @@ public:
         QString version;
         std::chrono::milliseconds firstRetry{1000}; // asking a copy that did not answer again
         std::chrono::milliseconds lastRetry{30000};
-        std::chrono::milliseconds summaryEvery{60000}; // refused commands beyond the first
+        std::chrono::milliseconds summaryEvery{60000};  // refused commands beyond the first
         std::chrono::milliseconds discoveryEvery{1000}; // at most, for the hub's births
-        QString machineId; // what holds the node: /etc/machine-id
+        QString machineId;                              // what holds the node: /etc/machine-id
     };
 
     Bridge(BoardClient *client, MqttClient *broker, Options options, QObject *parent = nullptr);

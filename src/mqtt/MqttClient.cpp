@@ -346,10 +346,10 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc, int, const mosquitto
             client->m_version5 = false;
             client->m_backoff = client->m_options.firstRetry;
         }
-        client->m_refusal = u"the broker refused the connection: " +
-                            QString::fromLocal8Bit(client->m_version5
-                                                       ? mosquitto_reason_string(rc)
-                                                       : mosquitto_connack_string(rc));
+        client->m_refusal =
+            u"the broker refused the connection: " +
+            QString::fromLocal8Bit(client->m_version5 ? mosquitto_reason_string(rc)
+                                                      : mosquitto_connack_string(rc));
         return;
     }
     client->m_connected = true;

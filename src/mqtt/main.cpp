@@ -174,9 +174,9 @@ int main(int argc, char *argv[])
     const auto node = option(QStringLiteral("node-id"),
                              QStringLiteral("This bridge's topic level (the short host name)."),
                              QStringLiteral("ID"), Topics::defaultNode());
-    const auto clientId = option(QStringLiteral("client-id"),
-                                 QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."),
-                                 QStringLiteral("ID"));
+    const auto clientId =
+        option(QStringLiteral("client-id"),
+               QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."), QStringLiteral("ID"));
     const auto board =
         option(QStringLiteral("board"), QStringLiteral("Bridge only this copy (repeatable)."),
                QStringLiteral("NAME"));
@@ -230,8 +230,8 @@ int main(int argc, char *argv[])
         mqtt.password = std::get<0>(password);
     }
     // Two bridges of one machine with other nodes have other ids, and never push each other off.
-    mqtt.clientId = parser.isSet(clientId) ? parser.value(clientId)
-                                           : u"vantrelo-mqtt-" + parser.value(node);
+    mqtt.clientId =
+        parser.isSet(clientId) ? parser.value(clientId) : u"vantrelo-mqtt-" + parser.value(node);
     if (const QString refusal = Topics::clientIdRefusal(mqtt.clientId); !refusal.isEmpty())
         return fail(Usage, u"no client id \"" + mqtt.clientId.left(40) + u"\": it " + refusal);
     Bridge::Options options;

@@ -39,7 +39,6 @@ enum Exit
     Config = 78, // EX_CONFIG: systemd tells it as a configuration error
 };
 
-
 using Messages::say;
 
 } // namespace
