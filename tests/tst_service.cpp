@@ -89,6 +89,9 @@ private slots:
         QTest::newRow("port 0, another stream")
             << "0,\"9600\",0,\"\"\r\n" + names << "port number 0" << false;
         QTest::newRow("a FIFO") << QByteArray("FIFO") << "it is not a regular file" << true;
+        QTest::newRow("ESC and NUL, escaped")
+            << "1,\"9\x1b[2J" + QByteArray(1, '\0') + "\",0,\"\"\r\n" + names
+            << "bit rate \"9\\x1b[2J\\x00\" is not digits" << false;
     }
     void unusableSettingsAtStart()
     {
