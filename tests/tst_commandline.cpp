@@ -47,6 +47,10 @@ private slots:
         // The bridge checks every option before it connects anywhere.
         const char *mqtt = VANTRELO_MQTT;
         row("mqtt, a URL for the host", mqtt, {"--host", "mqtts://b:8883"}, 2, "alone, such as");
+        // As mosquitto's clients: -h is the host, help is --help alone.
+        row("mqtt -h, the host", mqtt, {"-h", "mqtts://b:8883"}, 2, "alone, such as");
+        row("mqtt --help", mqtt, {"--help"}, 0, "Usage: vantrelo-mqtt [options]\n");
+        row("mqtt -?", mqtt, {"-?"}, 2, "Unknown option '?'");
         row("mqtt, a / in the node", mqtt, {"--node-id", "a/b"}, 2, "no node id \"a/b\"");
         row("mqtt, a CA that is not PEM", mqtt, {"--cafile", mqtt}, 2,
             "no certificate or crl found");

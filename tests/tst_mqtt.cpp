@@ -570,7 +570,7 @@ private slots:
         if (const qsizetype p = args.indexOf("-P"); p >= 0) {
             QVERIFY(writeFile(folder + "password", args[p + 1].toUtf8() + '\n',
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-            bridgeArgs = {"--username", "vt", "--password-file", folder + "password"};
+            bridgeArgs = {"-u", "vt", "--password-file", folder + "password"};
             subArgs = {"-u", "vt", "-P", "open sesame"};
         }
         QProcessEnvironment env = m_bus.environment();
@@ -628,9 +628,9 @@ private:
         auto bridge = std::make_unique<TestSupport::Child>();
         m_stderr.remove(bridge.get()); // an earlier bridge's, at the same address
         bridge->setProcessEnvironment(env.isEmpty() ? m_bus.environment() : env);
-        const QStringList id = {"--client-id", QString("test%1").arg(++m_bridges)};
+        const QStringList id = {"-i", QString("test%1").arg(++m_bridges)};
         bridge->start(VANTRELO_MQTT,
-                      QStringList{"--host", "127.0.0.1", "--port", QString::number(broker.port()),
+                      QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()),
                                   "--node-id", "n1"} +
                           (defaultClientId ? QStringList() : id) + extra);
         bridge->waitForStarted();

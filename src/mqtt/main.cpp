@@ -127,64 +127,66 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Bridges the running copies of Vantrelo to an MQTT broker, with Home "
                        "Assistant discovery. See vantrelo-mqtt(1)."));
-    const auto option = [&](const QString &name, const QString &help, const QString &value = {},
-                            const QString &defaultValue = {}) {
-        QCommandLineOption o(name, help, value, defaultValue);
+    // Named as mosquitto's own clients name them: -h is the host, help is --help alone.
+    const auto option = [&](const QStringList &names, const QString &help,
+                            const QString &value = {}, const QString &defaultValue = {}) {
+        QCommandLineOption o(names, help, value, defaultValue);
         parser.addOption(o);
         return o;
     };
-    const auto host = option(QStringLiteral("host"), QStringLiteral("The broker (localhost)."),
-                             QStringLiteral("HOST"), QStringLiteral("localhost"));
-    const auto port = option(QStringLiteral("port"),
+    const auto host = option({QStringLiteral("h"), QStringLiteral("host")},
+                             QStringLiteral("The broker (localhost)."), QStringLiteral("HOST"),
+                             QStringLiteral("localhost"));
+    const auto port = option({QStringLiteral("p"), QStringLiteral("port")},
                              QStringLiteral("The broker's port (1883, or 8883 with TLS)."),
                              QStringLiteral("PORT"));
     const auto username =
-        option(QStringLiteral("username"), QStringLiteral("The user name at the broker."),
-               QStringLiteral("NAME"));
+        option({QStringLiteral("u"), QStringLiteral("username")},
+               QStringLiteral("The user name at the broker."), QStringLiteral("NAME"));
     const auto passwordFile = option(
-        QStringLiteral("password-file"),
+        {QStringLiteral("password-file")},
         QStringLiteral("The password: the first line of FILE, which only its owner may read."),
         QStringLiteral("FILE"));
-    const auto caFile = option(QStringLiteral("cafile"),
+    const auto caFile = option({QStringLiteral("cafile")},
                                QStringLiteral("TLS: the CA that signs the broker's certificate."),
                                QStringLiteral("FILE"));
-    const auto caPath = option(QStringLiteral("capath"),
+    const auto caPath = option({QStringLiteral("capath")},
                                QStringLiteral("TLS: a folder of CA certificates (c_rehash)."),
                                QStringLiteral("DIR"));
     const auto osCerts =
-        option(QStringLiteral("tls-use-os-certs"),
+        option({QStringLiteral("tls-use-os-certs")},
                QStringLiteral("TLS: trust the system's CAs, for a broker with a public "
                               "certificate."));
-    const auto cert = option(QStringLiteral("cert"),
+    const auto cert = option({QStringLiteral("cert")},
                              QStringLiteral("TLS: this client's certificate (with --key)."),
                              QStringLiteral("FILE"));
-    const auto key = option(QStringLiteral("key"),
+    const auto key = option({QStringLiteral("key")},
                             QStringLiteral("TLS: the certificate's private key, unencrypted."),
                             QStringLiteral("FILE"));
     const auto tlsVersion =
-        option(QStringLiteral("tls-version"), QStringLiteral("TLS: tlsv1.3 or tlsv1.2."),
+        option({QStringLiteral("tls-version")}, QStringLiteral("TLS: tlsv1.3 or tlsv1.2."),
                QStringLiteral("VERSION"));
     const auto prefix =
-        option(QStringLiteral("prefix"), QStringLiteral("The first topic levels (vantrelo)."),
+        option({QStringLiteral("prefix")}, QStringLiteral("The first topic levels (vantrelo)."),
                QStringLiteral("PREFIX"), QStringLiteral("vantrelo"));
     const auto discovery =
-        option(QStringLiteral("discovery-prefix"),
+        option({QStringLiteral("discovery-prefix")},
                QStringLiteral("Home Assistant's discovery prefix (homeassistant)."),
                QStringLiteral("PREFIX"), QStringLiteral("homeassistant"));
-    const auto node = option(QStringLiteral("node-id"),
+    const auto node = option({QStringLiteral("node-id")},
                              QStringLiteral("This bridge's topic level (the short host name)."),
                              QStringLiteral("ID"), Topics::defaultNode());
-    const auto clientId =
-        option(QStringLiteral("client-id"),
-               QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."), QStringLiteral("ID"));
+    const auto clientId = option(
+        {QStringLiteral("i"), QStringLiteral("id"), QStringLiteral("client-id")},
+        QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."), QStringLiteral("ID"));
     const auto board =
-        option(QStringLiteral("board"), QStringLiteral("Bridge only this copy (repeatable)."),
+        option({QStringLiteral("board")}, QStringLiteral("Bridge only this copy (repeatable)."),
                QStringLiteral("NAME"));
     const auto forget =
-        option(QStringLiteral("forget"),
+        option({QStringLiteral("forget")},
                QStringLiteral("Remove the board NAME from the hub and the broker, and exit."),
                QStringLiteral("NAME"));
-    if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
+    if (const auto status = answerCommandLine(parser, QCoreApplication::arguments(), true, true))
         return *status;
 
     // Every option is checked before anything connects.
