@@ -273,6 +273,18 @@ private slots:
         QVERIFY(sees(sub, "t2/n1/fake/output/2 ON"));
         QVERIFY(publish(m_broker, "t2/n1/fake/output/3/pulse", "250")); // kept by the board
         QTRY_VERIFY(copy.port.written.contains("O3P250\r"));
+        // The hub's button pulses for the length its number set, which the broker keeps: a
+        // bridge started again reads it back.
+        QVERIFY(publish(m_broker, "t2/n1/fake/output/4/pulse", "PRESS"));
+        QTRY_VERIFY(copy.port.written.contains("O4P1000\r")); // a second, unset
+        QVERIFY(publish(m_broker, "t2/n1/fake/output/4/pulse_length/set", "2.5"));
+        QVERIFY(keeps(m_broker, "t2/n1/fake/output/4/pulse_length", "2.5"));
+        QVERIFY(TestSupport::signal(*bridge, SIGKILL) && bridge->waitForFinished());
+        bridge = startBridge(m_broker, {"--prefix", "t2", "--discovery-prefix", "ha2", "--board",
+                                        "fake", "--board", "bridge"});
+        QVERIFY(keeps(m_broker, "t2/n1/bridge/state", "online"));
+        QVERIFY(publish(m_broker, "t2/n1/fake/output/4/pulse", "PRESS"));
+        QTRY_VERIFY(copy.port.written.contains("O4P2500\r"));
         copy.service.setOutputNames({"A", "Renamed", "C", "D"}); // a Save: the hub learns it
         QTRY_VERIFY(docs.lines()
                         .filter("ha2/device/vantrelo_n1_fake/config ")
@@ -590,7 +602,7 @@ private slots:
     // --forget takes an id of its own, even given the running bridge's: that one stays.
     void forgetRemovesTheBoard()
     {
-        auto keeper = startBridge(m_broker, {"--client-id", "keeper"});
+        auto keeper = startBridge(m_broker, {"--client-id", "keeper", "--board", "none"});
         QVERIFY(keeps(m_broker, discovery, "{"));
         const auto forget = TestSupport::run(
             VANTRELO_MQTT, {"--host", "127.0.0.1", "--port", QString::number(m_broker.port()),

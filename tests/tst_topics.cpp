@@ -6,7 +6,9 @@
 
 #include "mqtt/Topics.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QTest>
 
 class TestTopics : public QObject
@@ -47,14 +49,16 @@ private slots:
     void topicsCarryTheNode()
     {
         const Topics::Prefixes p{"plant/a", "ha", "pi-4"};
-        QCOMPARE(QStringList({Topics::bridgeState(p), Topics::availability(p, "x/y"),
-                              Topics::status(p, "x/y"), Topics::outputState(p, "x/y", 3),
-                              Topics::outputCommand(p, "x/y", 3), Topics::commandFilter(p),
-                              Topics::hubStatus(p), Topics::discoveryConfig(p, "x/y")}),
-                 QStringList({"plant/a/pi-4/bridge/state", "plant/a/pi-4/x_2fy/availability",
-                              "plant/a/pi-4/x_2fy/status", "plant/a/pi-4/x_2fy/output/3",
-                              "plant/a/pi-4/x_2fy/output/3/set", "plant/a/pi-4/+/output/+/+",
-                              "ha/status", "ha/device/vantrelo_pi_2d4_x_2fy/config"}));
+        QCOMPARE(
+            QStringList({Topics::bridgeState(p), Topics::availability(p, "x/y"),
+                         Topics::status(p, "x/y"), Topics::outputState(p, "x/y", 3),
+                         Topics::outputCommand(p, "x/y", 3), Topics::commandFilters(p).join(u' '),
+                         Topics::hubStatus(p), Topics::discoveryConfig(p, "x/y")}),
+            QStringList({"plant/a/pi-4/bridge/state", "plant/a/pi-4/x_2fy/availability",
+                         "plant/a/pi-4/x_2fy/status", "plant/a/pi-4/x_2fy/output/3",
+                         "plant/a/pi-4/x_2fy/output/3/set",
+                         "plant/a/pi-4/+/output/+/+ plant/a/pi-4/+/output/+/pulse_length/set",
+                         "ha/status", "ha/device/vantrelo_pi_2d4_x_2fy/config"}));
         QCOMPARE(Topics::retainedTopics(p, "x/y").mid(0, 4),
                  QStringList({"ha/device/vantrelo_pi_2d4_x_2fy/config",
                               "plant/a/pi-4/x_2fy/availability", "plant/a/pi-4/x_2fy/status",
@@ -110,6 +114,13 @@ private slots:
         row("OFF", set.arg(4), "OFF", 4, Topics::Command::Off);
         row("TOGGLE", set.arg(2), "TOGGLE", 2, Topics::Command::Toggle);
         row("pulse a day", pulse.arg(3), "86400000", 3, Topics::Command::Pulse);
+        row("pulse PRESS", pulse.arg(2), "PRESS", 2, Topics::Command::PulseStored);
+        const QString length = QString("plant/a/vantrelo/pi/x_5fy/output/%1/pulse_length");
+        row("pulse length set", length.arg(4) + "/set", "86400", 4,
+            Topics::Command::SetPulseLength);
+        row("pulse length kept", length.arg(1), "0.1", 1, Topics::Command::StoredPulseLength);
+        for (const char *bad : {"0.09", "86400.001", "-1", "1e2", "1.2345", ".5", "", "2\n"})
+            row(QString("pulse length \"%1\"").arg(bad), length.arg(1) + "/set", bad);
         for (const char *bad : {"0", "012", "86400001", "5s", "-5", "+5", " 5", "", "1e3", "700\n"})
             row(QString("pulse \"%1\"").arg(bad), pulse.arg(3), bad);
         row("pulse, output 5", pulse.arg(5), "500");
@@ -142,43 +153,148 @@ private slots:
         QCOMPARE(command.copyLevel, QString("x_5fy"));
         QCOMPARE(command.output, output);
         QTEST(int(command.kind), "kind");
-        QCOMPARE(command.milliseconds, command.kind == Topics::Command::Pulse ? 86400000u : 0u);
+        const QHash<int, quint32> ms = {{Topics::Command::Pulse, 86400000u},
+                                        {Topics::Command::SetPulseLength, 86400000u},
+                                        {Topics::Command::StoredPulseLength, 100u}};
+        QCOMPARE(command.milliseconds, ms.value(int(command.kind), 0u));
     }
 
-    void discoveryDocument()
+    // The documents against the keys Home Assistant documents for each platform (it ignores any
+    // other, so a misspelled key would only fail in the field), its required keys, and every
+    // topic they name: one the bridge publishes, or one whose payloads the bridge takes.
+    void discoveryDocuments()
     {
-        // The whole document as the hub reads it: a field lost or changed shows.
+        const QSet<QString> entity = {"platform",
+                                      "name",
+                                      "unique_id",
+                                      "availability",
+                                      "availability_mode",
+                                      "availability_template",
+                                      "availability_topic",
+                                      "payload_available",
+                                      "payload_not_available",
+                                      "device",
+                                      "default_entity_id",
+                                      "object_id",
+                                      "enabled_by_default",
+                                      "encoding",
+                                      "entity_category",
+                                      "entity_picture",
+                                      "icon",
+                                      "json_attributes_template",
+                                      "json_attributes_topic",
+                                      "qos"};
+        const QHash<QString, QSet<QString>> platforms = {
+            {"switch",
+             {"command_template", "command_topic", "device_class", "optimistic", "payload_off",
+              "payload_on", "retain", "state_off", "state_on", "state_topic", "value_template"}},
+            {"button",
+             {"command_template", "command_topic", "device_class", "payload_press", "retain"}},
+            {"number",
+             {"command_template", "command_topic", "device_class", "max", "min", "mode",
+              "optimistic", "payload_reset", "retain", "state_topic", "step", "unit_of_measurement",
+              "value_template"}},
+            {"binary_sensor",
+             {"device_class", "expire_after", "force_update", "off_delay", "payload_off",
+              "payload_on", "state_topic", "value_template"}},
+            {"sensor",
+             {"device_class", "expire_after", "force_update", "last_reset_value_template",
+              "options", "suggested_display_precision", "state_class", "state_topic",
+              "unit_of_measurement", "value_template"}}};
+        const QHash<QString, QStringList> required = {{"switch", {"command_topic", "state_topic"}},
+                                                      {"button", {"command_topic"}},
+                                                      {"number", {"command_topic"}},
+                                                      {"binary_sensor", {"state_topic"}},
+                                                      {"sensor", {"state_topic"}}};
+        const QSet<QString> deviceKeys = {"configuration_url", "connections",  "hw_version",
+                                          "identifiers",       "manufacturer", "model",
+                                          "model_id",          "name",         "serial_number",
+                                          "suggested_area",    "sw_version",   "via_device"};
+        const QSet<QString> documentKeys = {"device",
+                                            "origin",
+                                            "components",
+                                            "availability",
+                                            "availability_mode",
+                                            "availability_template",
+                                            "availability_topic",
+                                            "payload_available",
+                                            "payload_not_available",
+                                            "qos",
+                                            "encoding",
+                                            "state_topic",
+                                            "command_topic"};
+        const QSet<QString> originKeys = {"name", "sw_version", "support_url"};
+        const QSet<QString> availabilityKeys = {"topic", "payload_available",
+                                                "payload_not_available", "value_template"};
+
         const Topics::Prefixes p{"vt", "ha", "pi"};
-        const auto component = [](int n, const char *name) {
-            return QString("\"output%1\": {\"platform\": \"switch\", \"name\": \"%2\", "
-                           "\"unique_id\": \"vantrelo_pi_board_2e1_%1\", "
-                           "\"command_topic\": \"vt/pi/board.1/output/%1/set\", "
-                           "\"state_topic\": \"vt/pi/board.1/output/%1\", \"payload_on\": \"ON\", "
-                           "\"payload_off\": \"OFF\", \"qos\": 1}")
-                .arg(n)
-                .arg(name);
+        const QString copy = "board.1";
+        QSet<QString> published = {Topics::bridgeState(p), Topics::availability(p, copy),
+                                   Topics::status(p, copy)};
+        for (int n = 1; n <= Topics::outputCount; ++n)
+            published << Topics::outputState(p, copy, n) << Topics::pulseLength(p, copy, n);
+        const auto keysOf = [](const QJsonObject &o) {
+            const QStringList keys = o.keys();
+            return QSet<QString>(keys.begin(), keys.end());
         };
-        QJsonParseError error{};
-        // "\/" in place of "/": moc takes "//" in a raw string for a comment.
-        QJsonObject expected = QJsonDocument::fromJson(R"({
-                "device": {"identifiers": ["vantrelo_pi_board_2e1"], "name": "board.1",
-                           "model": "Vantrelo output controller", "sw_version": "1.2.3"},
-                "origin": {"name": "vantrelo-mqtt", "sw_version": "1.2.3",
-                           "support_url": "https:\/\/vantrelo.example\/"},
-                "availability": [{"topic": "vt/pi/bridge/state"},
-                                 {"topic": "vt/pi/board.1/availability"}],
-                "availability_mode": "all", "qos": 1})",
-                                                       &error)
-                                   .object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        const QString components = QStringList{component(1, "Pump"), component(2, "Output 2"),
-                                               component(3, "Output 3"), component(4, "a,b")}
-                                       .join(u',');
-        expected.insert("components",
-                        QJsonDocument::fromJson("{" + components.toUtf8() + "}", &error).object());
-        QCOMPARE(error.error, QJsonParseError::NoError);
-        QCOMPARE(Topics::discoveryDocument(p, "board.1", {"Pump", "", QString(), "a,b"}, "1.2.3"),
-                 expected);
+        const auto within = [](const QSet<QString> &keys, const QSet<QString> &allowed) {
+            return QStringList((keys - allowed).values()).join(u',');
+        };
+        const auto checkAvailability = [&](const QJsonValue &list) {
+            for (const QJsonValue item : list.toArray()) {
+                QCOMPARE(within(keysOf(item.toObject()), availabilityKeys), QString());
+                QVERIFY(published.contains(item.toObject()["topic"].toString()));
+            }
+        };
+        const QJsonObject bridge = Topics::bridgeDiscoveryDocument(p, "1.2.3");
+        const QJsonObject board =
+            Topics::discoveryDocument(p, copy, {"Pump", "", QString(), "a,b"}, "1.2.3");
+        QCOMPARE(board["device"]["via_device"].toString(),
+                 bridge["device"]["identifiers"][0].toString());
+        QSet<QString> platformsSeen;
+        for (const QJsonObject &doc : {bridge, board}) {
+            QCOMPARE(within(keysOf(doc), documentKeys), QString());
+            QCOMPARE(within(keysOf(doc["device"].toObject()), deviceKeys), QString());
+            QCOMPARE(within(keysOf(doc["origin"].toObject()), originKeys), QString());
+            checkAvailability(doc["availability"]);
+            const QJsonObject components = doc["components"].toObject();
+            for (auto it = components.begin(); it != components.end(); ++it) {
+                const QJsonObject c = it.value().toObject();
+                const QString platform = c["platform"].toString();
+                platformsSeen << platform;
+                QVERIFY2(platforms.contains(platform), qPrintable(it.key()));
+                QCOMPARE(within(keysOf(c), entity + platforms[platform]), QString());
+                for (const QString &key : required[platform] + QStringList{"unique_id", "name"})
+                    QVERIFY2(c.contains(key), qPrintable(it.key() + ": " + key));
+                checkAvailability(c["availability"]);
+                if (c.contains("state_topic"))
+                    QVERIFY2(published.contains(c["state_topic"].toString()), qPrintable(it.key()));
+                // What Home Assistant sends on the command topic, the bridge takes.
+                QList<QByteArray> payloads;
+                if (platform == "switch")
+                    payloads = {c["payload_on"].toString().toUtf8(),
+                                c["payload_off"].toString().toUtf8()};
+                if (platform == "button")
+                    payloads = {c["payload_press"].toString().toUtf8()};
+                if (platform == "number")
+                    for (const char *key : {"min", "max"})
+                        payloads << QByteArray::number(c[key].toDouble());
+                for (const QByteArray &payload : payloads) {
+                    const auto parsed =
+                        Topics::parseCommand(p, c["command_topic"].toString(), payload);
+                    QVERIFY2(std::holds_alternative<Topics::Command>(parsed),
+                             qPrintable(it.key() + ": " + payload));
+                }
+            }
+        }
+        QCOMPARE(platformsSeen, QSet<QString>(platforms.keyBegin(), platforms.keyEnd()));
+        const QJsonObject names = board["components"].toObject();
+        QCOMPARE(QStringList({names["output1"]["name"].toString(),
+                              names["output2_pulse"]["name"].toString(),
+                              names["output4_pulse_length"]["name"].toString()}),
+                 QStringList({"Pump", "Output 2 pulse", "a,b pulse length"}));
+        QCOMPARE(Topics::pulseLengthText(1500), QByteArray("1.5"));
+        QCOMPARE(Topics::pulseLengthText(86400000), QByteArray("86400"));
     }
 };
 

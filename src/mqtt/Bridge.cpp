@@ -203,8 +203,11 @@ void Bridge::onNodeClaimed()
                       m_options.machineId.toUtf8() + ' ' + m_probe, true);
     // A broker that restarted without persistence holds nothing: everything goes out again.
     m_broker->publish(Topics::bridgeState(m_options.prefixes), "online", true);
-    m_broker->subscribe(Topics::commandFilter(m_options.prefixes));
+    // The retained pulse lengths come back with the subscription: none is lost to a restart.
+    for (const QString &filter : Topics::commandFilters(m_options.prefixes))
+        m_broker->subscribe(filter);
     m_broker->subscribe(Topics::hubStatus(m_options.prefixes));
+    publishBridgeDiscovery();
     for (const Copy &copy : std::as_const(m_copies))
         publishAll(copy);
 }
@@ -237,10 +240,14 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool ret
     const auto parsed = Topics::parseCommand(m_options.prefixes, topic, payload);
     if (const auto *refusal = std::get_if<Topics::Refusal>(&parsed))
         return refuse(topic, *refusal);
+    const Topics::Command &command = std::get<Topics::Command>(parsed);
+    if (command.kind == Topics::Command::StoredPulseLength) { // state the broker keeps
+        m_pulseMs[command.copyLevel][size_t(command.output - 1)] = command.milliseconds;
+        return;
+    }
     // A retained command is an old one replayed by the broker, not an operator's wish now.
     if (retained)
         return refuse(topic, {QStringLiteral("a retained command"), {}});
-    const Topics::Command &command = std::get<Topics::Command>(parsed);
     for (const Copy &copy : std::as_const(m_copies)) {
         if (Topics::level(copy.board.name) != command.copyLevel)
             continue;
@@ -255,9 +262,19 @@ void Bridge::onMessage(const QString &topic, const QByteArray &payload, bool ret
 
 void Bridge::republishDiscovery()
 {
+    publishBridgeDiscovery();
     for (const Copy &copy : std::as_const(m_copies))
         publishDiscovery(copy);
     m_discoveryPause.start();
+}
+
+void Bridge::publishBridgeDiscovery()
+{
+    if (!m_held)
+        return;
+    const QJsonObject doc = Topics::bridgeDiscoveryDocument(m_options.prefixes, m_options.version);
+    m_broker->publish(Topics::bridgeDiscoveryConfig(m_options.prefixes),
+                      QJsonDocument(doc).toJson(QJsonDocument::Compact), true);
 }
 
 void Bridge::refuse(const QString &topic, const Topics::Refusal &refusal)
@@ -293,10 +310,20 @@ void Bridge::runCommand(const Copy &copy, const Topics::Command &command)
 {
     const QString &service = copy.board.service;
     const uint output = uint(command.output);
+    auto &lengths = m_pulseMs[command.copyLevel];
+    if (command.kind == Topics::Command::SetPulseLength) {
+        lengths[size_t(output - 1)] = command.milliseconds;
+        m_broker->publish(Topics::pulseLength(m_options.prefixes, copy.board.name, int(output)),
+                          Topics::pulseLengthText(command.milliseconds), true);
+        return;
+    }
+    const quint32 stored = lengths[size_t(output - 1)];
     const QDBusPendingCall call =
         command.kind == Topics::Command::Toggle ? m_client->requestToggleOutput(service, output)
         : command.kind == Topics::Command::Pulse
             ? m_client->requestPulseOutput(service, output, command.milliseconds)
+        : command.kind == Topics::Command::PulseStored
+            ? m_client->requestPulseOutput(service, output, stored ? stored : Topics::defaultPulseMs)
             : m_client->requestSetOutput(service, output, command.kind == Topics::Command::On);
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

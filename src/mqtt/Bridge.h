@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <chrono>
 
 class MqttClient;
@@ -87,6 +88,7 @@ private:
     void summarizeRefusals();
 
     void publishAll(const Copy &copy);
+    void publishBridgeDiscovery();
     void publishDiscovery(const Copy &copy);
     void publishAvailability(const Copy &copy);
     void publishStatus(const Copy &copy);
@@ -111,4 +113,7 @@ private:
     // The hub's announcements: the documents go out at most once a discoveryEvery.
     QTimer m_discoveryPause;
     bool m_discoveryDue = false;
+    // The pulse length of each output, by the copy's topic level, as set and kept on the broker;
+    // 0: not set (a second).
+    QHash<QString, std::array<quint32, Topics::outputCount>> m_pulseMs;
 };

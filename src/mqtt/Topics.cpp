@@ -139,9 +139,44 @@ QString outputPulse(const Prefixes &p, const QString &copyName, int output)
     return outputState(p, copyName, output) + u"/pulse";
 }
 
-QString commandFilter(const Prefixes &p)
+QString pulseLength(const Prefixes &p, const QString &copyName, int output)
 {
-    return nodeTopic(p, QStringLiteral("+/output/+/+"));
+    return outputState(p, copyName, output) + u"/pulse_length";
+}
+
+QString pulseLengthCommand(const Prefixes &p, const QString &copyName, int output)
+{
+    return pulseLength(p, copyName, output) + u"/set";
+}
+
+QStringList commandFilters(const Prefixes &p)
+{
+    return {nodeTopic(p, QStringLiteral("+/output/+/+")),
+            nodeTopic(p, QStringLiteral("+/output/+/pulse_length/set"))};
+}
+
+std::optional<quint32> pulseLengthMs(const QByteArray &seconds)
+{
+    // Seconds as a number entity sends them: digits, and a fraction to the millisecond.
+    static const QRegularExpression form(
+        QRegularExpression::anchoredPattern(QStringLiteral("(0|[1-9][0-9]{0,4})(\\.[0-9]{1,3})?")));
+    if (!form.match(QString::fromLatin1(seconds)).hasMatch())
+        return std::nullopt;
+    const auto ms = quint32(qRound64(QString::fromLatin1(seconds).toDouble() * 1000));
+    if (ms < 100 || ms > BoardBus::maxPulseMs)
+        return std::nullopt;
+    return ms;
+}
+
+QByteArray pulseLengthText(quint32 milliseconds)
+{
+    QByteArray text = QByteArray::number(milliseconds / 1000);
+    if (const quint32 fraction = milliseconds % 1000) {
+        text += '.' + QByteArray::number(fraction).rightJustified(3, '0');
+        while (text.endsWith('0'))
+            text.chop(1);
+    }
+    return text;
 }
 
 QString hubStatus(const Prefixes &p)
@@ -159,41 +194,134 @@ QString discoveryConfig(const Prefixes &p, const QString &copyName)
     return p.discovery + u"/device/" + deviceId(p, copyName) + u"/config";
 }
 
+QString bridgeDeviceId(const Prefixes &p)
+{
+    return u"vantrelo_" + BoardBus::label(p.node) + u"_bridge";
+}
+
+QString bridgeDiscoveryConfig(const Prefixes &p)
+{
+    return p.discovery + u"/device/" + bridgeDeviceId(p) + u"/config";
+}
+
+namespace {
+
+QJsonObject origin(const QString &version)
+{
+    return {{QStringLiteral("name"), QStringLiteral("vantrelo-mqtt")},
+            {QStringLiteral("sw_version"), version},
+            {QStringLiteral("support_url"), QStringLiteral("https://vantrelo.example/")}};
+}
+
+QJsonArray availabilityOf(const QStringList &topics)
+{
+    QJsonArray list;
+    for (const QString &topic : topics)
+        list.append(QJsonObject{{QStringLiteral("topic"), topic}});
+    return list;
+}
+
+// A connection as Home Assistant shows one: online or offline on a topic, for diagnosis.
+QJsonObject connectivity(const QString &name, const QString &uniqueId, const QString &topic)
+{
+    return {{QStringLiteral("platform"), QStringLiteral("binary_sensor")},
+            {QStringLiteral("name"), name},
+            {QStringLiteral("unique_id"), uniqueId},
+            {QStringLiteral("device_class"), QStringLiteral("connectivity")},
+            {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+            {QStringLiteral("state_topic"), topic},
+            {QStringLiteral("payload_on"), QStringLiteral("online")},
+            {QStringLiteral("payload_off"), QStringLiteral("offline")}};
+}
+
+} // namespace
+
 QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName,
                               const QStringList &outputNames, const QString &version)
 {
     const QString device = deviceId(p, copyName);
+    const QString bridgeOnly = QStringLiteral("availability");
     QJsonObject components;
     for (int n = 1; n <= outputCount; ++n) {
-        const QString name = outputNames.value(n - 1);
+        const QString given = outputNames.value(n - 1);
+        const QString name = given.isEmpty() ? u"Output " + QString::number(n) : given;
+        const QString id = device + u'_' + QString::number(n);
+        const QString key = u"output" + QString::number(n);
+        components.insert(key, QJsonObject{{QStringLiteral("platform"), QStringLiteral("switch")},
+                                           {QStringLiteral("name"), name},
+                                           {QStringLiteral("unique_id"), id},
+                                           {QStringLiteral("command_topic"),
+                                            outputCommand(p, copyName, n)},
+                                           {QStringLiteral("state_topic"),
+                                            outputState(p, copyName, n)},
+                                           {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                                           {QStringLiteral("payload_off"), QStringLiteral("OFF")}});
         components.insert(
-            u"output" + QString::number(n),
-            QJsonObject{
-                {QStringLiteral("platform"), QStringLiteral("switch")},
-                {QStringLiteral("name"), name.isEmpty() ? u"Output " + QString::number(n) : name},
-                {QStringLiteral("unique_id"), QString(device + u'_' + QString::number(n))},
-                {QStringLiteral("command_topic"), outputCommand(p, copyName, n)},
-                {QStringLiteral("state_topic"), outputState(p, copyName, n)},
-                {QStringLiteral("payload_on"), QStringLiteral("ON")},
-                {QStringLiteral("payload_off"), QStringLiteral("OFF")},
-                {QStringLiteral("qos"), 1}});
+            key + u"_pulse",
+            QJsonObject{{QStringLiteral("platform"), QStringLiteral("button")},
+                        {QStringLiteral("name"), QString(name + u" pulse")},
+                        {QStringLiteral("unique_id"), QString(id + u"_pulse")},
+                        {QStringLiteral("command_topic"), outputPulse(p, copyName, n)},
+                        {QStringLiteral("payload_press"), QStringLiteral("PRESS")}});
+        components.insert(
+            key + u"_pulse_length",
+            QJsonObject{{QStringLiteral("platform"), QStringLiteral("number")},
+                        {QStringLiteral("name"), QString(name + u" pulse length")},
+                        {QStringLiteral("unique_id"), QString(id + u"_pulse_length")},
+                        {QStringLiteral("command_topic"), pulseLengthCommand(p, copyName, n)},
+                        {QStringLiteral("state_topic"), pulseLength(p, copyName, n)},
+                        {QStringLiteral("min"), 0.1},
+                        {QStringLiteral("max"), double(BoardBus::maxPulseMs) / 1000},
+                        {QStringLiteral("step"), 0.1},
+                        {QStringLiteral("mode"), QStringLiteral("box")},
+                        {QStringLiteral("unit_of_measurement"), QStringLiteral("s")},
+                        {QStringLiteral("entity_category"), QStringLiteral("config")}});
     }
+    // The board's connection and status are known while the bridge is, the board or not.
+    QJsonObject connected =
+        connectivity(QStringLiteral("Connected"), QString(device + u"_connected"),
+                     availability(p, copyName));
+    connected.insert(bridgeOnly, availabilityOf({bridgeState(p)}));
+    components.insert(QStringLiteral("connected"), connected);
+    components.insert(QStringLiteral("status"),
+                      QJsonObject{{QStringLiteral("platform"), QStringLiteral("sensor")},
+                                  {QStringLiteral("name"), QStringLiteral("Status")},
+                                  {QStringLiteral("unique_id"), QString(device + u"_status")},
+                                  {QStringLiteral("state_topic"), status(p, copyName)},
+                                  {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+                                  {bridgeOnly, availabilityOf({bridgeState(p)})}});
     return {
         {QStringLiteral("device"),
          QJsonObject{{QStringLiteral("identifiers"), QJsonArray{device}},
                      {QStringLiteral("name"), copyName},
                      {QStringLiteral("model"), QStringLiteral("Vantrelo output controller")},
-                     {QStringLiteral("sw_version"), version}}},
-        {QStringLiteral("origin"),
-         QJsonObject{{QStringLiteral("name"), QStringLiteral("vantrelo-mqtt")},
                      {QStringLiteral("sw_version"), version},
-                     {QStringLiteral("support_url"), QStringLiteral("https://vantrelo.example/")}}},
+                     {QStringLiteral("via_device"), bridgeDeviceId(p)}}},
+        {QStringLiteral("origin"), origin(version)},
         {QStringLiteral("availability"),
-         QJsonArray{QJsonObject{{QStringLiteral("topic"), bridgeState(p)}},
-                    QJsonObject{{QStringLiteral("topic"), availability(p, copyName)}}}},
+         availabilityOf({bridgeState(p), availability(p, copyName)})},
         {QStringLiteral("availability_mode"), QStringLiteral("all")},
         {QStringLiteral("qos"), 1},
         {QStringLiteral("components"), components},
+    };
+}
+
+QJsonObject bridgeDiscoveryDocument(const Prefixes &p, const QString &version)
+{
+    const QString device = bridgeDeviceId(p);
+    return {
+        {QStringLiteral("device"),
+         QJsonObject{{QStringLiteral("identifiers"), QJsonArray{device}},
+                     {QStringLiteral("name"), QString(u"Vantrelo bridge " + p.node)},
+                     {QStringLiteral("model"), QStringLiteral("vantrelo-mqtt")},
+                     {QStringLiteral("sw_version"), version}}},
+        {QStringLiteral("origin"), origin(version)},
+        {QStringLiteral("availability"), availabilityOf({bridgeState(p)})},
+        {QStringLiteral("qos"), 1},
+        {QStringLiteral("components"),
+         QJsonObject{{QStringLiteral("broker"),
+                      connectivity(QStringLiteral("Broker connection"), QString(device + u"_broker"),
+                                   bridgeState(p))}}},
     };
 }
 
@@ -202,7 +330,7 @@ QStringList retainedTopics(const Prefixes &p, const QString &copyName)
     QStringList topics = {discoveryConfig(p, copyName), availability(p, copyName),
                           status(p, copyName)};
     for (int output = 1; output <= outputCount; ++output)
-        topics << outputState(p, copyName, output);
+        topics << outputState(p, copyName, output) << pulseLength(p, copyName, output);
     return topics;
 }
 
@@ -212,8 +340,10 @@ std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &to
     const QString start = nodeTopic(p, {});
     const QStringList levels =
         topic.startsWith(start) ? topic.mid(start.size()).split(u'/') : QStringList();
-    if (levels.size() != 4 || levels[1] != u"output" ||
-        (levels[3] != u"set" && levels[3] != u"pulse"))
+    const QString last = levels.value(3) + (levels.size() == 5 ? u'/' + levels[4] : QString());
+    const bool known = last == u"set" || last == u"pulse" || last == u"pulse_length" ||
+                       last == u"pulse_length/set";
+    if ((levels.size() != 4 && levels.size() != 5) || levels[1] != u"output" || !known)
         return Refusal{QStringLiteral("not a command topic"), topic};
     if (payload.size() > maxCommandPayload)
         return Refusal{QStringLiteral("a payload over %1 bytes").arg(maxCommandPayload),
@@ -226,7 +356,21 @@ std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &to
         return Refusal{QStringLiteral("no such output: outputs are 1 to %1").arg(outputCount),
                        u"output \"" + number + u'"'};
     command.output = number[0].unicode() - u'0';
-    if (levels[3] == u"pulse") {
+    if (last == u"pulse_length" || last == u"pulse_length/set") {
+        const auto ms = pulseLengthMs(payload);
+        if (!ms)
+            return Refusal{QStringLiteral("a pulse length that is not 0.1 to 86400 seconds"),
+                           QStringLiteral("%1 bytes").arg(payload.size())};
+        command.kind = last == u"pulse_length" ? Command::StoredPulseLength
+                                               : Command::SetPulseLength;
+        command.milliseconds = *ms;
+        return command;
+    }
+    if (last == u"pulse") {
+        if (payload == "PRESS") {
+            command.kind = Command::PulseStored;
+            return command;
+        }
         // Milliseconds in decimal, no sign, no leading zero, 1 to a day.
         static const QRegularExpression digits(
             QRegularExpression::anchoredPattern(QStringLiteral("[1-9][0-9]{0,7}")));

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 // The bridge's topics, payloads and Home Assistant discovery documents, free of any broker.
@@ -16,17 +17,23 @@
 // share one broker without touching each other:
 //   <prefix>/<node>/<copy>/output/<n>        ON or OFF, retained
 //   <prefix>/<node>/<copy>/output/<n>/set    commands: ON, OFF, TOGGLE
-//   <prefix>/<node>/<copy>/output/<n>/pulse  a pulse's milliseconds, kept by the board
+//   <prefix>/<node>/<copy>/output/<n>/pulse  a pulse's milliseconds, kept by the board; PRESS:
+//                                            the output's pulse length
+//   <prefix>/<node>/<copy>/output/<n>/pulse_length       that length in seconds, retained
+//   <prefix>/<node>/<copy>/output/<n>/pulse_length/set   commands: seconds, 0.1 to 86400
 //   <prefix>/<node>/<copy>/availability      online or offline, retained
 //   <prefix>/<node>/<copy>/status            the status line, retained
 //   <prefix>/<node>/bridge/state             online or offline, retained; the last will
 //   <prefix>/<node>/bridge/holder            the machine id of the bridge that holds the node
 //   <discovery>/device/vantrelo_<node label>_<copy label>/config   one document a board
+//   <discovery>/device/vantrelo_<node label>_bridge/config         the bridge's own
 namespace Topics {
 
 inline constexpr int outputCount = 4;
 // A command's payload is a few bytes: anything longer is dropped before it is looked at.
 inline constexpr int maxCommandPayload = 256;
+// A pulse's length when none was set, and the longest, in milliseconds.
+inline constexpr quint32 defaultPulseMs = 1000;
 
 struct Prefixes
 {
@@ -60,18 +67,30 @@ QString status(const Prefixes &p, const QString &copyName);
 QString outputState(const Prefixes &p, const QString &copyName, int output);
 QString outputCommand(const Prefixes &p, const QString &copyName, int output); // .../set
 QString outputPulse(const Prefixes &p, const QString &copyName, int output);   // .../pulse
-QString commandFilter(const Prefixes &p); // <prefix>/<node>/+/output/+/+
-QString hubStatus(const Prefixes &p);     // <discovery>/status
+QString pulseLength(const Prefixes &p, const QString &copyName, int output);   // .../pulse_length
+QString pulseLengthCommand(const Prefixes &p, const QString &copyName, int output); // .../set
+// <prefix>/<node>/+/output/+/+ and <prefix>/<node>/+/output/+/pulse_length/set
+QStringList commandFilters(const Prefixes &p);
+QString hubStatus(const Prefixes &p); // <discovery>/status
 
 // vantrelo_<node label>_<copy label>, the labels as in the copies' bus names: the device's
 // identifier, its discovery topic's object id, and the start of its outputs' unique ids.
 QString deviceId(const Prefixes &p, const QString &copyName);
 QString discoveryConfig(const Prefixes &p, const QString &copyName);
-// The device discovery document of one board: the device, the bridge as its origin, and one
-// switch per output, named after it ("Output n" when unnamed), available while both the bridge
-// and the board are.
+// The device discovery document of one board: the device, reached through the bridge's device,
+// the bridge as its origin, and for each output (named after it, "Output n" when unnamed) a
+// switch, a pulse button and the pulse's length, available while both the bridge and the board
+// are; and the board's connection and status line, for diagnosis, while the bridge is.
 QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName,
                               const QStringList &outputNames, const QString &version);
+// The bridge as a device of its own, with its connection to the broker.
+QString bridgeDeviceId(const Prefixes &p);
+QString bridgeDiscoveryConfig(const Prefixes &p);
+QJsonObject bridgeDiscoveryDocument(const Prefixes &p, const QString &version);
+// A pulse length as the pulse_length topics carry it: seconds from 0.1 to a day, to the
+// millisecond; nothing for anything else.
+std::optional<quint32> pulseLengthMs(const QByteArray &seconds);
+QByteArray pulseLengthText(quint32 milliseconds);
 
 // What the bridge keeps on the broker for a board: its discovery document, availability,
 // status and states. Empty retained messages on them remove the board from the hub.
@@ -84,12 +103,15 @@ struct Command
         On,
         Off,
         Toggle,
-        Pulse,
+        Pulse,            // for milliseconds
+        PulseStored,      // PRESS: for the output's pulse length
+        SetPulseLength,   // to milliseconds
+        StoredPulseLength // the length kept on the broker (retained), read back
     };
     QString copyLevel; // the topic level, as level() makes it
     int output = 0;
     Kind kind = On;
-    quint32 milliseconds = 0; // of a pulse
+    quint32 milliseconds = 0; // of a pulse, or a pulse length
 };
 struct Refusal
 {
