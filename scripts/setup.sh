@@ -13,7 +13,7 @@ packages=(cmake ninja-build make g++ qt6-base-dev qt6-serialport-dev libgl-dev
           fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file
           gcc-avr avr-libc binutils-avr avrdude simavr libsimavr-dev libsimavrparts1 libelf-dev xdotool
           lintian reuse appstream desktop-file-utils dbus
-          mosquitto mosquitto-clients libmosquitto-dev libssl-dev pkg-config openssl
+          mosquitto mosquitto-clients libmosquitto-dev libssl-dev pkg-config openssl libsystemd-dev
           ${EXTRA_PACKAGES:-})
 missing=()
 for p in "${packages[@]}"; do

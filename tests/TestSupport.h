@@ -14,10 +14,12 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace TestSupport {
@@ -211,6 +213,51 @@ struct ProgramCopy
 inline std::unique_ptr<SystemSerialPort> portIn(const QString &folder)
 {
     return std::make_unique<SystemSerialPort>(folder, [] { return QStringList(); });
+}
+
+// The socket systemd gives a service in NOTIFY_SOCKET, as the test's own: what the service tells
+// systemd, one datagram a message ("READY=1", "STATUS=...").
+class NotifySocket
+{
+public:
+    NotifySocket() : m_path(m_dir.filePath("notify"))
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(m_path);
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+            m_path.clear();
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    QString path() const { return m_path; } // empty when the socket could not be made
+    // Every message so far, in order.
+    QStringList received()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0;)
+            m_received << QString::fromUtf8(buffer, n).trimmed();
+        return m_received;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    int m_fd = -1;
+    QStringList m_received;
+};
+
+// The program and its arguments as a service's unit runs it: no memory both writable and
+// executable (MemoryDenyWriteExecute=yes), where the kernel can deny it (PR_SET_MDWE).
+inline std::pair<QString, QStringList> withoutWriteExec(const QString &program,
+                                                        const QStringList &args)
+{
+    static const bool possible =
+        QProcess::execute(VANTRELO_TEST_HELPER, {"no-write-exec", "/bin/true"}) == 0;
+    if (!possible)
+        return {program, args};
+    return {VANTRELO_TEST_HELPER, QStringList{"no-write-exec", program} + args};
 }
 
 // A TCP port on 127.0.0.1 that nothing listens on now.

@@ -335,7 +335,7 @@ private slots:
         Subscriber sub(m_broker, "vantrelo/n7/#");
         auto refused = startBridge(m_broker, {"--node-id", "n7"});
         QVERIFY(refused->waitForFinished(5000));
-        QCOMPARE(refused->exitCode(), 1);
+        QCOMPARE(refused->exitCode(), 3);
         QVERIFY2(stderrOf(*refused).contains("the node \"n7\" is held on broker 127.0.0.1 by "
                                              "another machine (machine id 0123456789abcdef); "
                                              "nothing was published. give this bridge a node of "
@@ -369,7 +369,7 @@ private slots:
         QVERIFY(keeps(m_broker, "vantrelo/n5/bridge/state", "online"));
         auto second = startBridge(m_broker, {"--node-id", "n6"}, {}, true);
         QVERIFY(first->waitForFinished(5000));
-        QCOMPARE(first->exitCode(), 1);
+        QCOMPARE(first->exitCode(), 3);
         QVERIFY2(stderrOf(*first).contains("the node \"n6\" was taken on broker 127.0.0.1 by "
                                            "another bridge of this machine"),
                  qPrintable(stderrOf(*first)));
@@ -496,6 +496,29 @@ private slots:
         QVERIFY2(bridge.err.startsWith("vantrelo-mqtt: broker 127.0.0.1 port 8883: Connection "
                                        "refused. Trying again in "),
                  qPrintable(bridge.err));
+    }
+
+    // systemd hears READY=1 once the bridge holds the session bus, the broker or not, and where
+    // it stands with the broker in its status; without a bus it is never ready.
+    void tellsSystemd()
+    {
+        TestSupport::NotifySocket systemd;
+        QProcessEnvironment env = m_bus.environment();
+        env.insert("NOTIFY_SOCKET", systemd.path());
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+        QCOMPARE(
+            TestSupport::run(VANTRELO_MQTT, {"-p", QString::number(m_broker.port())}, env).status,
+            1);
+        QCOMPARE(systemd.received(), QStringList());
+        env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.address());
+        auto bridge = startBridge(m_broker, {"--node-id", "n10"}, env);
+        const QString connected =
+            QString("STATUS=connected to 127.0.0.1 port %1").arg(m_broker.port());
+        QVERIFY(QTest::qWaitFor([&] { return systemd.received().contains(connected); }));
+        QVERIFY(systemd.received().indexOf("READY=1") >= 0 &&
+                systemd.received().indexOf("READY=1") < systemd.received().indexOf(connected));
+        QVERIFY(TestSupport::signal(*bridge, SIGTERM) && bridge->waitForFinished(5000));
+        QCOMPARE(systemd.received().last(), QString("STOPPING=1"));
     }
 
     void passwordFileRefused_data()
@@ -641,10 +664,12 @@ private:
         m_stderr.remove(bridge.get()); // an earlier bridge's, at the same address
         bridge->setProcessEnvironment(env.isEmpty() ? m_bus.environment() : env);
         const QStringList id = {"-i", QString("test%1").arg(++m_bridges)};
-        bridge->start(VANTRELO_MQTT,
-                      QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()),
-                                  "--node-id", "n1"} +
-                          (defaultClientId ? QStringList() : id) + extra);
+        // As its unit runs it: nothing writable and executable at once.
+        const auto [program, args] = TestSupport::withoutWriteExec(
+            VANTRELO_MQTT, QStringList{"-h", "127.0.0.1", "-p", QString::number(broker.port()),
+                                       "--node-id", "n1"} +
+                               (defaultClientId ? QStringList() : id) + extra);
+        bridge->start(program, args);
         bridge->waitForStarted();
         return bridge;
     }

@@ -10,9 +10,11 @@
 #include "common/Monotonic.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -57,7 +59,9 @@ private slots:
         m_two = std::make_unique<TestSupport::Simulator>(m_folder, 2);
         QVERIFY(m_one->start() && m_two->start());
         QVERIFY(TestSupport::writeFile(m_folder + "/pump.ini", "1,\"9600\",0,\"\"\r\n" + names));
-        m_pump = std::make_unique<Service>(m_env, QStringList{"pump"});
+        // As its unit runs it: nothing writable and executable at once.
+        const auto [program, args] = TestSupport::withoutWriteExec(VANTRELOD, {"pump"});
+        m_pump = std::make_unique<Service>(m_env, args, program);
     }
 
     void connectsAndIsDriven()
@@ -336,6 +340,41 @@ private slots:
         QVERIFY(gone.messages().contains("vantrelod: gone: the session bus went away"));
     }
 
+    // systemd hears READY=1 once the name is held on the bus, never when it cannot be;
+    // RELOADING=1 and READY=1 around a SIGHUP, STOPPING=1 at the stop, and where the service
+    // stands in its status.
+    void tellsSystemd()
+    {
+        TestSupport::NotifySocket systemd;
+        QVERIFY(!systemd.path().isEmpty());
+        QProcessEnvironment env = m_env;
+        env.insert("NOTIFY_SOCKET", systemd.path());
+        QTemporaryDir dir;
+        QVERIFY(TestSupport::writeFile(dir.filePath("told.ini"), "7,\"9600\",0,\"\"\r\n" + names));
+        const QStringList args = {"--settings", dir.filePath("told.ini"), "told"};
+        {
+            QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), "holder");
+            QVERIFY(bus.registerService("org.vantrelo.Board.told")); // taken: never ready
+            QCOMPARE(TestSupport::run(VANTRELOD, args, env).status, 1);
+            QCOMPARE(systemd.received().filter("READY=1"), QStringList());
+        }
+        QDBusConnection::disconnectFromBus("holder");
+        QTRY_VERIFY(!m_busCheck.interface()->isServiceRegistered("org.vantrelo.Board.told"));
+        Service told(env, args);
+        QVERIFY(QTest::qWaitFor([&] { return systemd.received().contains("READY=1"); }));
+        QVERIFY(m_busCheck.interface()->isServiceRegistered("org.vantrelo.Board.told"));
+        QVERIFY(told.signal(SIGHUP));
+        QVERIFY(told.says("unchanged; the port stays open"));
+        QVERIFY(told.signal(SIGTERM) && told.waitForFinished(5000));
+        const QStringList states = systemd.received().filter(QRegularExpression("^[A-Z]+=1$"));
+        QCOMPARE(states, (QStringList{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"}));
+        QVERIFY2(!systemd.received()
+                      .filter("STATUS=searching: Invalid Port Number! (COM7 -> " +
+                              dir.filePath("COM7") + " -> no such device; ")
+                      .isEmpty(),
+                 qPrintable(systemd.received().join(u'\n')));
+    }
+
     // Last: a burst of SIGHUP never locks it up; a clean stop closes the port (its lock file
     // goes) and ends with status 0.
     void stopClosesThePort()
@@ -364,6 +403,7 @@ private:
     }
 
     TestSupport::PrivateBus m_bus;
+    QDBusConnection m_busCheck = QDBusConnection::connectToBus(m_bus.address(), "check");
     QTemporaryDir m_config;
     const QString m_folder = m_config.filePath("vantrelo");
     QProcessEnvironment m_env;

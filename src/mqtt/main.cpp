@@ -4,13 +4,14 @@
 // vantrelo-mqtt: bridges every running copy of Vantrelo on the session bus to an MQTT broker,
 // with Home Assistant discovery. Exit status: 0 stopped by a signal, or a board forgotten; 1 the
 // session bus is missing or went away, or the broker took no goodbye; 2 bad options or an
-// unusable password, CA, certificate or key file.
+// unusable password, CA, certificate or key file; 3 another bridge holds the node on the broker.
 
 #include "Bridge.h"
 #include "MqttClient.h"
 #include "client/BoardClient.h"
 #include "common/CommandLine.h"
 #include "common/Messages.h"
+#include "common/Notify.h"
 #include "common/UnixSignals.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,7 @@ enum Exit
     Stopped = 0,
     Failed = 1,
     Usage = 2,
+    NodeTaken = 3, // another bridge holds the node: not restarted, never fought
 };
 
 // The first line of the file, or why it cannot be the password: the file is opened first and
@@ -176,9 +178,9 @@ int main(int argc, char *argv[])
     const auto node = option({QStringLiteral("node-id")},
                              QStringLiteral("This bridge's topic level (the short host name)."),
                              QStringLiteral("ID"), Topics::defaultNode());
-    const auto clientId = option(
-        {QStringLiteral("i"), QStringLiteral("id"), QStringLiteral("client-id")},
-        QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."), QStringLiteral("ID"));
+    const auto clientId =
+        option({QStringLiteral("i"), QStringLiteral("id"), QStringLiteral("client-id")},
+               QStringLiteral("The MQTT client id (vantrelo-mqtt-NODE)."), QStringLiteral("ID"));
     const auto board =
         option({QStringLiteral("board")}, QStringLiteral("Bridge only this copy (repeatable)."),
                QStringLiteral("NAME"));
@@ -273,16 +275,24 @@ int main(int argc, char *argv[])
                           u" unencrypted; give the broker's CA (--cafile) to use TLS");
     QObject::connect(&broker, &MqttClient::connectionFailed, &app,
                      [&mqtt](const QString &reason, std::chrono::milliseconds retryIn) {
+                         const QString why = reason.endsWith(u'.') ? reason : reason + u'.';
+                         const double seconds = double(retryIn.count() / 100) / 10;
                          Messages::say(Messages::Warning,
                                        QStringLiteral("broker %1 port %2: %3 Trying again in %4 s.")
                                            .arg(mqtt.host)
                                            .arg(mqtt.port)
-                                           .arg(reason.endsWith(u'.') ? reason : reason + u'.')
-                                           .arg(double(retryIn.count() / 100) / 10));
+                                           .arg(why)
+                                           .arg(seconds));
+                         Notify::status(QStringLiteral("waiting for broker %1 port %2: %3")
+                                            .arg(mqtt.host)
+                                            .arg(mqtt.port)
+                                            .arg(why));
                      });
     QObject::connect(&broker, &MqttClient::connected, &app, [&mqtt] {
-        Messages::say(Messages::Info,
-                      QStringLiteral("connected to %1 port %2").arg(mqtt.host).arg(mqtt.port));
+        const QString connected =
+            QStringLiteral("connected to %1 port %2").arg(mqtt.host).arg(mqtt.port);
+        Messages::say(Messages::Info, connected);
+        Notify::status(connected);
     });
 
     int status = Stopped;
@@ -343,7 +353,7 @@ int main(int argc, char *argv[])
                                              "machine (machine id %3); nothing was published. ")
                                   .arg(options.prefixes.node, mqtt.host, machine.left(64))) +
                           freeNode);
-        status = Failed;
+        status = NodeTaken;
         QCoreApplication::quit();
     });
     QObject::connect(&broker, &MqttClient::sessionTakenOver, &app, [&] {
@@ -353,13 +363,18 @@ int main(int argc, char *argv[])
                                      "node \"%3\"?); stopping rather than taking it back. ")
                               .arg(mqtt.host, mqtt.clientId, options.prefixes.node) +
                           freeNode);
-        status = Failed;
+        status = NodeTaken;
         QCoreApplication::quit();
     });
 
     bridge.start();
     broker.start();
+    // Its options are checked and it holds the session bus: a broker that comes later never
+    // fails the unit.
+    Notify::status(QStringLiteral("waiting for broker %1 port %2").arg(mqtt.host).arg(mqtt.port));
+    Notify::ready();
     QCoreApplication::exec();
+    Notify::stopping();
     if (!broker.isConnected()) { // a stop never waits for an attempt (a resolver, a port)
         Messages::say(Messages::Info,
                       QStringLiteral("stopped while not connected to broker %1 port %2")

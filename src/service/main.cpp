@@ -15,6 +15,7 @@
 #include "common/BoardBus.h"
 #include "common/CommandLine.h"
 #include "common/Messages.h"
+#include "common/Notify.h"
 #include "common/UnixSignals.h"
 #include "remote/BoardService.h"
 #include "serial/PortMap.h"
@@ -124,14 +125,18 @@ int main(int argc, char *argv[])
     QString lastReason;
     QObject::connect(&link, &ControllerLink::connectedChanged, &app, [&](bool connected) {
         lastReason.clear();
-        if (connected)
+        if (connected) {
             log(Messages::Info, u"connected to the board on " + link.portDescription());
+            Notify::status(u"connected to the board on " + link.portDescription());
+        }
     });
     QObject::connect(&link, &ControllerLink::connectionLost, &app, [&](const PortError &error) {
         lastReason = link.statusText(); // told here, not again as a search's failure
-        log(Messages::Error, QStringLiteral("connection lost: %1 (error %2); searching again")
+        const QString lost = QStringLiteral("connection lost: %1 (error %2); searching again")
                                  .arg(error.detail)
-                                 .arg(error.number));
+                                 .arg(error.number);
+        log(Messages::Error, lost);
+        Notify::status(lost);
     });
     QObject::connect(&link, &ControllerLink::statusChanged, &app,
                      [&](ControllerLink::Status status, const QString &text) {
@@ -142,24 +147,19 @@ int main(int argc, char *argv[])
                              return;
                          lastReason = text;
                          const PortError &failure = link.portFailure();
-                         log(Messages::Warning,
+                         const QString searching =
                              u"searching: " + text + u" (" +
-                                 (failure ? failure.detail : link.portDescription()) + u')');
+                             (failure ? failure.detail : link.portDescription()) + u')';
+                         log(Messages::Warning, searching);
+                         Notify::status(searching);
                      });
     QObject::connect(&remote, &BoardService::callFailed, &app,
                      [&](const QString &call, const QString &reason) {
                          log(Messages::Warning, call + u": " + reason);
                      });
 
-    int status = Stopped;
-    UnixSignals unixSignals({SIGHUP, SIGTERM, SIGINT});
-    QObject::connect(&unixSignals, &UnixSignals::received, &app, [&](int number) {
-        if (number != SIGHUP) {
-            log(Messages::Info,
-                QStringLiteral("stopping (%1)").arg(QString::fromLocal8Bit(::strsignal(number))));
-            QCoreApplication::quit();
-            return;
-        }
+    // SIGHUP: the settings file again. A refused one leaves the settings in force.
+    const auto reload = [&] {
         log(Messages::Info, QStringLiteral("reading the settings again (SIGHUP)"));
         if (const QString refusal = settings.take(); !refusal.isEmpty()) {
             log(Messages::Warning, u"settings " + file + u" not used (" + refusal +
@@ -171,15 +171,28 @@ int main(int argc, char *argv[])
         // rate or identifier starts the link anew.
         if (settings.linkSettings() == link.settings()) {
             log(Messages::Info, u"settings " + file +
-                                    u": the port, the bit rate and the "
-                                    u"identifier are unchanged; the port stays "
-                                    u"open: " +
+                                    u": the port, the bit rate and the identifier are "
+                                    u"unchanged; the port stays open: " +
                                     described(link.settings()));
             return;
         }
         lastReason.clear();
         log(Messages::Info, u"settings " + file + u": " + described(settings.linkSettings()));
         settings.startLink();
+    };
+    int status = Stopped;
+    UnixSignals unixSignals({SIGHUP, SIGTERM, SIGINT});
+    QObject::connect(&unixSignals, &UnixSignals::received, &app, [&](int number) {
+        if (number != SIGHUP) {
+            Notify::stopping();
+            log(Messages::Info,
+                QStringLiteral("stopping (%1)").arg(QString::fromLocal8Bit(::strsignal(number))));
+            QCoreApplication::quit();
+            return;
+        }
+        Notify::reloading();
+        reload();
+        Notify::ready(); // whichever way the reload went
     });
     QTimer busCheck; // Qt announces a lost bus connection nowhere else
     QObject::connect(&busCheck, &QTimer::timeout, &app, [&] {
@@ -192,6 +205,9 @@ int main(int argc, char *argv[])
     busCheck.start(1000);
 
     log(Messages::Info, u"started, on the session bus as " + BoardBus::serviceName(name));
+    Notify::status(u"searching for the board on COM" +
+                   QString::number(settings.linkSettings().portNumber));
+    Notify::ready(); // the name is held: the board is on the bus
     log(Messages::Info, u"settings " + file + u": " + described(settings.linkSettings()));
     settings.startLink();
     QCoreApplication::exec();

@@ -5,6 +5,9 @@
 //   test_helper open FOLDER N   opens port N from FOLDER; prints the error number (0: opened)
 //   test_helper save PATH [N]   saves a record with port number 5 (and a first name of N
 //                               characters) to PATH; exits 0 on success
+//   test_helper no-write-exec PROGRAM [ARGS...]
+//                               runs PROGRAM where no memory may be both writable and executable
+//                               (PR_SET_MDWE, as systemd's MemoryDenyWriteExecute=yes)
 //   test_helper silent-udp PORT  binds UDP 127.0.0.1:PORT and never answers (a resolver that
 //                               never answers), until killed
 //   test_helper save-settings EXEDIR NAME PORT
@@ -25,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,6 +55,13 @@ int main(int argc, char *argv[])
             std::printf("warning %s\n", qPrintable(message));
         loaded(); // the load after the save, which looks for the file anew
         return 0;
+    }
+    if (args.size() >= 3 && args[1] == u"no-write-exec") {
+        constexpr int setMdwe = 65, refuseExecGain = 1; // PR_SET_MDWE, PR_MDWE_REFUSE_EXEC_GAIN
+        if (::prctl(setMdwe, refuseExecGain, 0L, 0L, 0L) != 0)
+            return std::printf("PR_SET_MDWE: %s\n", std::strerror(errno)), 77;
+        ::execv(argv[2], argv + 2);
+        return std::printf("%s: %s\n", argv[2], std::strerror(errno)), 1;
     }
     if (args.size() == 3 && args[1] == u"silent-udp") {
         const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
