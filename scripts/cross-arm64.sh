@@ -4,7 +4,8 @@
 # The arm64 package (Raspberry Pi OS 64-bit, Debian 12 for arm64), cross-built on amd64 Debian 12:
 # installs what is missing (arm64 libraries through multiarch, the cross compilers), configures
 # with cmake/aarch64-linux-gnu.cmake, builds, runs the whole suite under emulation and packs
-# build-arm64/vantrelo_<version>_arm64.deb, which the package test lints.
+# build-arm64/vantrelo*_<version>_arm64.deb (the headless part, the window, the board kit),
+# which the package test lints, and prints the build's and the suite's times and the sizes.
 #
 # Debian 12's qemu (7.2) cannot start a child process from a Qt program, and the suite starts
 # many (a session bus, a broker, the simulator, the programs themselves). So the script fetches
@@ -56,9 +57,11 @@ if [ ! -x "$qemu" ]; then
 fi
 echo "emulator: $("$qemu" --version | head -n 1)"
 
+started=$(date +%s)
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$here/cmake/aarch64-linux-gnu.cmake" > /dev/null
 cmake --build "$build" --parallel "$(nproc)"
+built=$(date +%s)
 
 # The suite runs in a user namespace of its own, uids and gids 0 to 65535 mapped as they are
 # (root and nobody stay themselves), with a binfmt_misc of its own in which arm64 programs run
@@ -79,7 +82,12 @@ echo "0 0 65536" | $sudo tee "/proc/$tests/uid_map" > /dev/null
 echo "0 0 65536" | $sudo tee "/proc/$tests/gid_map" > /dev/null
 touch "$ready"
 wait "$tests"
+tested=$(date +%s)
 
-rm -f "$build"/vantrelo_*_arm64.deb
+rm -f "$build"/vantrelo*_arm64.deb
 (cd "$build" && cpack -G DEB > /dev/null)
-ls "$build"/vantrelo_*_arm64.deb
+# The figures the README quotes.
+echo "arm64: built in $((built - started)) s, the suite under emulation in $((tested - built)) s"
+for deb in "$build"/vantrelo*_arm64.deb; do
+    echo "arm64: $(basename "$deb"): $(($(stat -c %s "$deb") / 1024)) KiB"
+done
