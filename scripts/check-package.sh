@@ -138,6 +138,23 @@ if [ "$(id -u)" -eq 0 ] && command -v unshare > /dev/null && command -v systemd-
 else
     echo "user units: not verified (needs root, unshare and systemd-analyze)"
 fi
+# The programs under their units' restrictions, where a user manager can apply them: each answers,
+# and the bridge runs its attempts to reach a broker for two seconds.
+sandbox=(-p NoNewPrivileges=yes -p LockPersonality=yes -p SystemCallArchitectures=native
+         -p SystemCallFilter=@system-service -p "SystemCallFilter=~@privileged @resources"
+         -p SystemCallErrorNumber=EPERM -p RestrictNamespaces=yes -p RestrictRealtime=yes
+         -p RestrictSUIDSGID=yes -p KeyringMode=private -p UMask=0077
+         -p MemoryDenyWriteExecute=yes)
+if reason=$(systemd-run --user --wait --quiet true 2>&1); then
+    for program in vantrelod vantrelo-ctl vantrelo-mqtt; do
+        systemd-run --user --wait --quiet "${sandbox[@]}" "$work/root-daemon/usr/bin/$program" --version
+    done
+    systemd-run --user --wait --quiet "${sandbox[@]}" -p RuntimeMaxSec=2 \
+        "$work/root-daemon/usr/bin/vantrelo-mqtt" -h 127.0.0.1 -p 9 || true
+    echo "the programs under their units' restrictions: ok"
+else
+    echo "the programs under their units' restrictions: not tried, no systemd user manager here ($reason)"
+fi
 (cd "$(dirname "$0")/.." && reuse lint > "$work/reuse.log") || { cat "$work/reuse.log" >&2; exit 1; }
 echo "licensing: reuse lint ok"
 
