@@ -7,10 +7,13 @@
  * (1 for the usual relay modules, which switch on a low input), BAUD (8N1), DEVICE_ID_SET
  * (stores that identifier in the EEPROM; without it the EEPROM's identifier is used, or "1" on
  * a blank EEPROM), INTERLOCK_GROUPS with INTERLOCK_MS (outputs never on together, and the dead
- * time between them) and MAX_ON (the longest on-time, in seconds).
+ * time between them), MAX_ON (the longest on-time, in seconds), POWER_ON_MODES (each output's
+ * power-on state: off, on, or the last one, kept in the EEPROM) with EEPROM_RING (the records of
+ * the last states).
  *
- * Every output is off from power-up until a command switches it. The watchdog resets a hung
- * board to that state. Pulses, dead times and the longest on-time are kept here, whatever the
+ * Every output comes up at its power-on state, off unless told otherwise, set in the first
+ * microseconds after a reset, before a byte is read; the watchdog resets a hung board the same
+ * way. Pulses, dead times and the longest on-time are kept here, whatever the
  * host does: a pulse ends on time after the host has gone. Received bytes and replies pass
  * through interrupt-driven ring buffers; a frame, or the reports of what the clock switched, is
  * only taken up when its longest reply fits in the transmit buffer, so the main loop never
@@ -55,6 +58,18 @@
 #endif
 #ifndef MAX_ON
 #define MAX_ON 0
+#endif
+#ifndef POWER_ON_MODES /* output n's power-on state at n-1, as the Makefile writes POWER_ON */
+#define POWER_ON_MODES                                                                             \
+    {                                                                                              \
+        0                                                                                          \
+    }
+#endif
+#ifndef EEPROM_RING
+#define EEPROM_RING 200
+#endif
+#if EEPROM_RING < 2 || EEPROM_RING > PROTOCOL_RING_RECORDS_MAX
+#error "EEPROM_RING must be 2 to 201 records"
 #endif
 #if MAX_ON < 0 || MAX_ON > 2073600
 #error "MAX_ON must be 0 to 2073600 seconds"
@@ -107,6 +122,21 @@ static void put(void *context, char c)
     (void)context;
     tx[tx_head++] = (uint8_t)c; /* room was made sure of before the frame was taken up */
     UCSR0B |= _BV(UDRIE0);
+}
+
+/* The EEPROM for the last states. Writing waits for the cell (3.4 ms a byte); the watchdog is fed
+ * meanwhile, and the brown-out detector keeps a sagging supply from writing at all. */
+static uint8_t load(void *context, uint16_t address)
+{
+    (void)context;
+    return eeprom_read_byte((const uint8_t *)address);
+}
+
+static void store(void *context, uint16_t address, uint8_t value)
+{
+    (void)context;
+    wdt_reset();
+    eeprom_update_byte((uint8_t *)address, value);
 }
 
 static void set_pin(uint8_t n, uint8_t on)
@@ -177,10 +207,6 @@ void early_init(void)
 
 int main(void)
 {
-    apply(0, 0); /* the off level first, then the pins become outputs */
-    for (uint8_t n = 0; n < OUTPUTS; ++n)
-        *pins[n].ddr |= _BV(pins[n].bit);
-
 #ifdef DEVICE_ID_SET
     static const char set_id[] = DEVICE_ID_SET;
     _Static_assert(sizeof set_id - 1 <= PROTOCOL_ID_MAX, "the identifier is too long");
@@ -194,6 +220,16 @@ int main(void)
     else
         eeprom_read_block(id, &stored_id[1], id_length);
 
+    /* The power-on states: the core restores them and sets the pins' levels, then the pins
+     * become outputs, each at its level from the start. */
+    const protocol_options options = {INTERLOCK_GROUPS, INTERLOCK_MS, MAX_ON * 1000UL,
+                                      POWER_ON_MODES, EEPROM_RING};
+    static protocol p; /* counted with the static data, not hidden on the stack */
+    protocol_init(&p, id, id_length, OUTPUTS, &options,
+                  (protocol_io){.put = put, .apply = apply, .load = load, .store = store}, 0);
+    for (uint8_t n = 0; n < OUTPUTS; ++n)
+        *pins[n].ddr |= _BV(pins[n].bit);
+
     UBRR0H = UBRRH_VALUE;
     UBRR0L = UBRRL_VALUE;
 #if USE_2X
@@ -203,10 +239,6 @@ int main(void)
 #endif
     UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); /* 8N1 */
     UCSR0B = _BV(RXEN0) | _BV(TXEN0) | _BV(RXCIE0);
-
-    const protocol_options options = {INTERLOCK_GROUPS, INTERLOCK_MS, MAX_ON * 1000UL};
-    static protocol p; /* counted with the static data, not hidden on the stack */
-    protocol_init(&p, id, id_length, OUTPUTS, &options, (protocol_io){put, apply, 0}, 0);
     TCCR0A = 0;
     TCCR0B = _BV(CS02) | _BV(CS00);
     TIMSK0 = _BV(TOIE0);

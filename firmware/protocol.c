@@ -61,6 +61,101 @@ static void apply(protocol *p)
     p->io.apply(p->io.context, p->states);
 }
 
+/* The outputs whose power-on state is their last one. */
+static uint16_t last_ones(const protocol *p)
+{
+    uint16_t mask = 0;
+    for (uint8_t n = 1; n <= p->outputs; ++n)
+        if (p->options.power_on[n - 1] == PROTOCOL_POWER_LAST)
+            mask |= BIT(n);
+    return mask;
+}
+
+static bool keeps_memory(const protocol *p)
+{
+    return p->io.load && p->io.store && p->options.ring_records && last_ones(p);
+}
+
+/* CRC-8 (x^8 + x^2 + x + 1) of a record's first four bytes, from 0x5A, so that a blank record
+ * (all 0xFF) fails. */
+static uint8_t record_check(const uint8_t *bytes)
+{
+    uint8_t crc = 0x5A;
+    for (uint8_t i = 0; i < PROTOCOL_RECORD_SIZE - 1; ++i) {
+        crc ^= bytes[i];
+        for (uint8_t bit = 0; bit < 8; ++bit)
+            crc = (uint8_t)((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+/* The states of the newest record that passes its check (sequence numbers compared across their
+ * wrap-around), and where the next record goes; nothing on a blank or foreign EEPROM. */
+static uint16_t ring_read(protocol *p)
+{
+    p->ring_marked = p->io.load(p->io.context, PROTOCOL_RING_MARK_ADDRESS) == PROTOCOL_RING_MARK;
+    p->next_slot = 0;
+    p->next_sequence = 0;
+    if (!p->ring_marked)
+        return 0;
+    bool found = false;
+    uint16_t newest = 0, states = 0;
+    for (uint16_t slot = 0; slot < p->options.ring_records; ++slot) {
+        uint8_t bytes[PROTOCOL_RECORD_SIZE];
+        for (uint8_t i = 0; i < PROTOCOL_RECORD_SIZE; ++i)
+            bytes[i] = p->io.load(p->io.context,
+                                  (uint16_t)(PROTOCOL_RING_START + slot * PROTOCOL_RECORD_SIZE + i));
+        if (record_check(bytes) != bytes[4])
+            continue;
+        const uint16_t sequence = (uint16_t)(bytes[0] | bytes[1] << 8);
+        if (found && (int16_t)(sequence - newest) <= 0)
+            continue;
+        found = true;
+        newest = sequence;
+        states = (uint16_t)(bytes[2] | bytes[3] << 8);
+        p->next_slot = (uint16_t)((slot + 1) % p->options.ring_records);
+        p->next_sequence = (uint16_t)(sequence + 1);
+    }
+    return states;
+}
+
+/* One record, its check written last. A ring found foreign (or blank) is cleared first and
+ * marked as this layout's, so that no old byte can pass for a record. */
+static void ring_write(protocol *p, uint16_t states)
+{
+    if (!p->ring_marked) {
+        for (uint16_t a = 0; a < p->options.ring_records * PROTOCOL_RECORD_SIZE; ++a)
+            p->io.store(p->io.context, (uint16_t)(PROTOCOL_RING_START + a), 0xFF);
+        p->io.store(p->io.context, PROTOCOL_RING_MARK_ADDRESS, PROTOCOL_RING_MARK);
+        p->ring_marked = true;
+        p->next_slot = 0;
+        p->next_sequence = 0;
+    }
+    uint8_t bytes[PROTOCOL_RECORD_SIZE] = {
+        (uint8_t)p->next_sequence, (uint8_t)(p->next_sequence >> 8), (uint8_t)states,
+        (uint8_t)(states >> 8), 0};
+    bytes[4] = record_check(bytes);
+    const uint16_t at = (uint16_t)(PROTOCOL_RING_START + p->next_slot * PROTOCOL_RECORD_SIZE);
+    for (uint8_t i = 0; i < PROTOCOL_RECORD_SIZE; ++i)
+        p->io.store(p->io.context, (uint16_t)(at + i), bytes[i]);
+    p->next_slot = (uint16_t)((p->next_slot + 1) % p->options.ring_records);
+    ++p->next_sequence;
+}
+
+/* The outputs switched: the pins, then a record when a remembered state changed. An output on for
+ * a pulse is remembered off: a pulse never outlives a power cut. */
+static void changed(protocol *p)
+{
+    apply(p);
+    if (!keeps_memory(p))
+        return;
+    const uint16_t now = p->states & (uint16_t)~p->pulsed & last_ones(p);
+    if (now == p->remembered)
+        return;
+    ring_write(p, now);
+    p->remembered = now;
+}
+
 /* An output on from now: it goes off after its pulse, or after the longest on-time. */
 static void set_on(protocol *p, uint8_t n, uint32_t pulse_ms)
 {
@@ -68,6 +163,10 @@ static void set_on(protocol *p, uint8_t n, uint32_t pulse_ms)
     const uint32_t on_for = pulse_ms && (!limit || pulse_ms < limit) ? pulse_ms : limit;
     p->states |= BIT(n);
     p->starting &= (uint16_t)~BIT(n);
+    if (pulse_ms)
+        p->pulsed |= BIT(n);
+    else
+        p->pulsed &= (uint16_t)~BIT(n);
     if (on_for) {
         p->due[n - 1] = p->now + on_for;
         p->timed |= BIT(n);
@@ -81,6 +180,7 @@ static void set_off(protocol *p, uint8_t n)
     p->states &= (uint16_t)~BIT(n);
     p->starting &= (uint16_t)~BIT(n);
     p->timed &= (uint16_t)~BIT(n);
+    p->pulsed &= (uint16_t)~BIT(n);
 }
 
 /* A command that switches output n on (for a pulse, when pulse_ms is not 0). */
@@ -89,7 +189,7 @@ static void switch_on(protocol *p, uint8_t n, uint32_t pulse_ms)
     const uint8_t group = p->options.group[n - 1];
     if ((p->states & BIT(n)) || !group) {
         set_on(p, n, pulse_ms); /* on already: a new time, or none */
-        apply(p);
+        changed(p);
         report(p, n);
         return;
     }
@@ -101,12 +201,12 @@ static void switch_on(protocol *p, uint8_t n, uint32_t pulse_ms)
         if (m == n || p->options.group[m - 1] != group || !((p->states | p->starting) & BIT(m)))
             continue;
         set_off(p, m);
-        apply(p);
+        changed(p);
         report(p, m);
     }
     if (!p->options.dead_ms) {
         set_on(p, n, pulse_ms);
-        apply(p);
+        changed(p);
         report(p, n);
         return;
     }
@@ -124,7 +224,7 @@ void protocol_switch(protocol *p, uint8_t n, bool on)
         switch_on(p, n, 0);
     } else {
         set_off(p, n);
-        apply(p);
+        changed(p);
         report(p, n);
     }
 }
@@ -146,11 +246,11 @@ static void handle(protocol *p)
         for (uint8_t n = 1; n <= p->outputs; ++n)
             if (!p->options.group[n - 1])
                 set_on(p, n, 0);
-        apply(p);
+        changed(p);
         report_all(p);
     } else if (is(verb, length, "OAL")) {
-        p->states = p->starting = p->timed = 0;
-        apply(p);
+        p->states = p->starting = p->timed = p->pulsed = 0;
+        changed(p);
         report_all(p);
     } else if (length >= 3 && verb[0] == 'O') {
         /* O<n>H, O<n>L, O<n>P<ms>: the output's digits end at the first letter. */
@@ -184,7 +284,27 @@ void protocol_init(protocol *p, const char *id, uint8_t id_length, uint8_t outpu
     p->id_length = id_length < PROTOCOL_ID_MAX ? id_length : PROTOCOL_ID_MAX;
     memcpy(p->id, id, p->id_length);
     p->outputs = outputs < 1 ? 1 : outputs > PROTOCOL_OUTPUTS_MAX ? PROTOCOL_OUTPUTS_MAX : outputs;
+    if (p->options.ring_records > PROTOCOL_RING_RECORDS_MAX)
+        p->options.ring_records = PROTOCOL_RING_RECORDS_MAX;
     p->now = now;
+    /* The power-on states, before the pins are first set: on, and the last ones remembered; of
+     * an interlock group the first alone. */
+    uint16_t wanted = keeps_memory(p) ? (uint16_t)(ring_read(p) & last_ones(p)) : 0;
+    p->remembered = wanted;
+    for (uint8_t n = 1; n <= p->outputs; ++n)
+        if (p->options.power_on[n - 1] == PROTOCOL_POWER_ON)
+            wanted |= BIT(n);
+    for (uint8_t n = 1; n <= p->outputs; ++n) {
+        if (!(wanted & BIT(n)))
+            continue;
+        bool grouped_on = false;
+        for (uint8_t m = 1; m < n; ++m)
+            grouped_on = grouped_on || (p->options.group[n - 1] &&
+                                        p->options.group[m - 1] == p->options.group[n - 1] &&
+                                        (p->states & BIT(m)));
+        if (!grouped_on)
+            set_on(p, n, 0); /* its longest on-time afresh */
+    }
     apply(p);
 }
 
@@ -210,7 +330,7 @@ void protocol_receive(protocol *p, char c)
 void protocol_tick(protocol *p, uint32_t now)
 {
     p->now = now;
-    bool changed = false;
+    bool switched = false;
     for (uint8_t n = 1; n <= p->outputs; ++n) {
         if (!(p->timed & BIT(n)) || !reached(now, p->due[n - 1]))
             continue;
@@ -219,10 +339,10 @@ void protocol_tick(protocol *p, uint32_t now)
         else
             set_off(p, n);
         p->unreported |= BIT(n);
-        changed = true;
+        switched = true;
     }
-    if (changed)
-        apply(p);
+    if (switched)
+        changed(p);
 }
 
 uint32_t protocol_next_due(const protocol *p, uint32_t now)
@@ -282,5 +402,42 @@ bool protocol_parse_groups(const char *text, uint8_t outputs, protocol_options *
         }
     }
     memcpy(options->group, group, sizeof group);
+    return true;
+}
+
+bool protocol_parse_power_on(const char *text, uint8_t outputs, protocol_options *options)
+{
+    uint8_t modes[PROTOCOL_OUTPUTS_MAX] = {0};
+    bool named[PROTOCOL_OUTPUTS_MAX] = {false};
+    for (const char *c = text; *c;) {
+        if (*c < '1' || *c > '9')
+            return false;
+        uint8_t n = (uint8_t)(*c++ - '0');
+        if (*c >= '0' && *c <= '9')
+            n = (uint8_t)(n * 10 + (*c++ - '0'));
+        if (n > outputs || named[n - 1] || *c++ != ':')
+            return false;
+        named[n - 1] = true;
+        uint8_t length = 0;
+        while (c[length] && c[length] != ' ')
+            ++length;
+        if (is(c, length, "on"))
+            modes[n - 1] = PROTOCOL_POWER_ON;
+        else if (is(c, length, "last"))
+            modes[n - 1] = PROTOCOL_POWER_LAST;
+        else if (!is(c, length, "off"))
+            return false;
+        c += length;
+        if (*c == ' ' && (c[1] < '1' || c[1] > '9'))
+            return false; /* one blank, then the next output */
+        if (*c == ' ')
+            ++c;
+    }
+    for (uint8_t n = 0; n < outputs; ++n)
+        for (uint8_t m = 0; m < n; ++m)
+            if (modes[n] == PROTOCOL_POWER_ON && modes[m] == PROTOCOL_POWER_ON &&
+                options->group[n] && options->group[n] == options->group[m])
+                return false;
+    memcpy(options->power_on, modes, sizeof modes);
     return true;
 }

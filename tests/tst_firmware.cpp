@@ -13,14 +13,43 @@ extern "C" {
 
 namespace {
 
+// The EEPROM: blank until written; a power cut after so many writes (-1: none).
+struct Memory
+{
+    QByteArray bytes = QByteArray(PROTOCOL_EEPROM_SIZE, char(0xFF));
+    int writesLeft = -1;
+    int written = 0; // bytes that changed
+};
+
 struct Board
 {
-    Board(const QByteArray &id, int outputs, const protocol_options &options)
+    Board(const QByteArray &id, int outputs, const protocol_options &options,
+          Memory *eeprom = nullptr, uint32_t now = 0)
+        : memory(eeprom)
     {
-        protocol_init(&p, id.constData(), uint8_t(id.size()), uint8_t(outputs), &options,
-                      {[](void *b, char c) { static_cast<Board *>(b)->sent += c; },
-                       [](void *b, uint16_t s) { static_cast<Board *>(b)->states = s; }, this},
-                      0);
+        protocol_io io{};
+        io.put = [](void *b, char c) { static_cast<Board *>(b)->sent += c; };
+        io.apply = [](void *b, uint16_t s) {
+            auto *board = static_cast<Board *>(b);
+            board->states = s;
+            board->trace << s;
+        };
+        if (eeprom) {
+            io.load = [](void *b, uint16_t a) {
+                return uint8_t(static_cast<Board *>(b)->memory->bytes[a]);
+            };
+            io.store = [](void *b, uint16_t a, uint8_t v) {
+                Memory &m = *static_cast<Board *>(b)->memory;
+                if (m.writesLeft == 0 || uint8_t(m.bytes[a]) == v)
+                    return; // the power is gone; an update writes no byte that holds its value
+                m.bytes[a] = char(v);
+                ++m.written;
+                if (m.writesLeft > 0)
+                    --m.writesLeft;
+            };
+        }
+        io.context = this;
+        protocol_init(&p, id.constData(), uint8_t(id.size()), uint8_t(outputs), &options, io, now);
     }
     // At the time, what the clock switched is reported, then the bytes are received; returns
     // all the board sent.
@@ -34,9 +63,28 @@ struct Board
         return sent;
     }
     protocol p;
+    Memory *memory;
     QByteArray sent;
     uint16_t states = 0xFFFF;
+    QList<uint16_t> trace; // every setting of the pins, the first at power-on
 };
+
+// A record of the ring as the board writes it: sequence and states, low byte first, and a check.
+QByteArray record(uint16_t sequence, uint16_t states, bool good = true)
+{
+    QByteArray r;
+    r += char(sequence & 0xFF);
+    r += char(sequence >> 8);
+    r += char(states & 0xFF);
+    r += char(states >> 8);
+    uint8_t crc = 0x5A; // CRC-8, x^8 + x^2 + x + 1
+    for (const char byte : r) {
+        crc ^= uint8_t(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return r + char(good ? crc : crc ^ 1);
+}
 
 } // namespace
 
@@ -143,6 +191,120 @@ private slots:
         }
         QTEST(sent.join(';'), "sent");
         QTEST(int(board.states), "states");
+    }
+
+    // The power-on states on a fake EEPROM: the modes against pulses, the longest on-time and
+    // interlocks; the ring's records, its wrap-around, the sequence's, a record torn at each of
+    // its bytes, a blank and a foreign EEPROM.
+    void powerOn_data()
+    {
+        QTest::addColumn<QByteArray>(
+            "options"); // "<groups>|<dead ms>|<longest s>|<power on>|<ring>"
+        QTest::addColumn<QByteArray>(
+            "eeprom"); // "": blank; "foreign"; else records "seq:states ..."
+        QTest::addColumn<QByteArray>("script"); // steps "<ms> <bytes>" apart by ';', before the cut
+        QTest::addColumn<int>("writes");        // during the last step, before the cut; -1: all
+        QTest::addColumn<int>("restored");      // the outputs on from the first setting of the pins
+        QTest::addColumn<QByteArray>("after");  // "<ms> <states>" after the restart
+        const auto row = [](const char *tag, const char *options, const char *eeprom,
+                            const char *script, int writes, int restored, const char *after = "") {
+            QTest::newRow(tag) << QByteArray(options) << QByteArray(eeprom) << QByteArray(script)
+                               << writes << restored << QByteArray(after);
+        };
+        row("off, the default", "|0|0||200", "", "0 1O1H\r", -1, 0);
+        row("on", "|0|0|1:on 3:on|200", "", "0 1OAL\r", -1, 5);
+        row("last: on", "|0|0|1:last 2:last|200", "", "0 1O2H\r", -1, 2);
+        row("last: off again", "|0|0|1:last|200", "", "0 1O1H\r;10 1O1L\r", -1, 0);
+        row("last: all on", "|0|0|1:last 2:last 4:last|200", "", "0 1OAH\r", -1, 11);
+        row("last: a pulse never outlives the cut", "|0|0|1:last|200", "", "0 1O1H\r;10 1O1P500\r",
+            -1, 0);
+        row("last: the longest on-time ran out", "|0|1|1:last|200", "", "0 1O1H\r;1000", -1, 0);
+        row("restored: the longest on-time afresh", "|0|1|1:on 2:last|200", "", "0 1O2H\r", -1, 3,
+            "999 3;1000 0");
+        row("interlock: one of a group comes back", "1,2|50|0|1:on 2:last|200", "", "0 1O2H\r;50",
+            -1, 1);
+        row("ring wraps around", "|0|0|1:last 2:last|3", "",
+            "0 1O1H\r;1 1O2H\r;2 1O1L\r;3 1OAL\r;4 1O2H\r;5 1O1H\r;6 1O2L\r", -1, 1);
+        for (int k = 0; k < 5; ++k) // the cut falls in the record of the second change
+            row(qPrintable(QString("torn after %1 of 5 bytes").arg(k)), "|0|0|1:last 2:last|200",
+                "", "0 1O1H\r;10 1O2H\r", k, 1);
+        row("whole record", "|0|0|1:last 2:last|200", "", "0 1O1H\r;10 1O2H\r", 5, 3);
+        row("sequence wraps around", "|0|0|1:last 2:last|4", "65534:1 65535:2 0:3 65533:0", "", -1,
+            3);
+        row("a bad check: the one before", "|0|0|1:last 2:last|4", "7:1 8:2! 6:3", "", -1, 1);
+        row("blank: all off", "|0|0|1:last 2:last|200", "", "", -1, 0);
+        row("foreign: all off", "|0|0|1:last 2:last|200", "foreign", "", -1, 0);
+        row("foreign: taken over at the first change", "|0|0|1:last 2:last|200", "foreign",
+            "0 1O2H\r", -1, 2);
+    }
+    void powerOn()
+    {
+        QFETCH(QByteArray, options);
+        QFETCH(QByteArray, eeprom);
+        QFETCH(QByteArray, script);
+        QFETCH(int, writes);
+        const QList<QByteArray> f = options.split('|');
+        protocol_options o{};
+        QVERIFY(protocol_parse_groups(f[0].constData(), 4, &o));
+        o.dead_ms = uint16_t(f[1].toUInt());
+        o.max_on_ms = f[2].toUInt() * 1000u;
+        QVERIFY(protocol_parse_power_on(f[3].constData(), 4, &o));
+        o.ring_records = uint16_t(f[4].toUInt());
+        Memory memory;
+        if (eeprom == "foreign") { // another firmware's bytes, and records that would pass
+            for (int i = 0; i < int(PROTOCOL_EEPROM_SIZE); ++i)
+                memory.bytes[i] = char((i * 73 + 11) % 251);
+            for (int slot = 0; slot < 40; ++slot)
+                memory.bytes.replace(PROTOCOL_RING_START + slot * 5, 5, record(uint16_t(slot), 3));
+        } else if (!eeprom.isEmpty()) {
+            memory.bytes[PROTOCOL_RING_MARK_ADDRESS] = char(PROTOCOL_RING_MARK);
+            int slot = 0;
+            for (const QByteArray &r : eeprom.split(' ')) {
+                const QList<QByteArray> parts = r.split(':');
+                memory.bytes.replace(PROTOCOL_RING_START + slot++ * 5, 5,
+                                     record(uint16_t(parts[0].toUInt()),
+                                            uint16_t(parts[1].chopped(r.endsWith('!')).toUInt()),
+                                            !r.endsWith('!')));
+            }
+        }
+        {
+            Board board("1", 4, o, &memory);
+            const QList<QByteArray> steps =
+                script.isEmpty() ? QList<QByteArray>() : script.split(';');
+            for (qsizetype i = 0; i < steps.size(); ++i) {
+                if (i == steps.size() - 1)
+                    memory.writesLeft = writes;
+                const qsizetype blank =
+                    steps[i].contains(' ') ? steps[i].indexOf(' ') : steps[i].size();
+                board.at(steps[i].left(blank).toUInt(), steps[i].mid(blank + 1));
+            }
+        } // the power goes
+        memory.writesLeft = -1;
+        Board again("1", 4, o, &memory);
+        QCOMPARE(again.trace.size(), 1); // the pins set once: nothing blinks
+        QTEST(int(again.trace.first()), "restored");
+        QFETCH(QByteArray, after);
+        for (const QByteArray &step : after.isEmpty() ? QList<QByteArray>() : after.split(';')) {
+            again.at(step.split(' ')[0].toUInt(), {});
+            QCOMPARE(int(again.states), step.split(' ')[1].toInt());
+        }
+        if (eeprom == "foreign" && !script.isEmpty()) // cleared and marked before the first record
+            QCOMPARE(memory.bytes.mid(PROTOCOL_RING_START + 5, 195 * 5),
+                     QByteArray(195 * 5, char(0xFF)));
+    }
+
+    // "1:last 2:on" as the simulator's --power-on takes it; a text refused leaves the modes.
+    void powerOnModes()
+    {
+        protocol_options o{};
+        QVERIFY(protocol_parse_groups("1,2", 4, &o));
+        QVERIFY(protocol_parse_power_on("1:last 2:on 4:off", 4, &o));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.power_on), 4),
+                 QByteArray("\2\1\0\0", 4));
+        for (const char *bad : {"1:sometimes", "5:on", "1:on 1:off", "1:on 2:on", "0:on", "1:on ",
+                                "1on", "1:on  2:on", "01:on", " 1:on"})
+            QVERIFY2(!protocol_parse_power_on(bad, 4, &o) && o.power_on[0] == 2, bad);
+        QVERIFY(protocol_parse_power_on("", 4, &o) && o.power_on[0] == 0);
     }
 
     void nextDue()

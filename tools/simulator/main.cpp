@@ -20,6 +20,7 @@ extern "C" {
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -28,6 +29,9 @@ extern "C" {
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -65,6 +69,40 @@ struct Behaviour
     bool noEcho = false; // answers AT and OA only
     bool lineFeed = false;
     int delayMs = 0;
+    int eepromFd = -1; // the EEPROM's file, for the last states; -1: none
+};
+
+// The EEPROM in a file of its own, 1,024 bytes, blank (0xFF) where the file ends: every byte
+// written through at once, so that a killed simulator is a power cut with the bytes a chip keeps.
+class Eeprom
+{
+public:
+    explicit Eeprom(int fd) : m_fd(fd)
+    {
+        const ssize_t n = std::max<ssize_t>(::pread(fd, m_bytes, sizeof m_bytes, 0), 0);
+        std::fill(m_bytes + n, m_bytes + sizeof m_bytes, char(0xFF));
+        if (n < ssize_t(sizeof m_bytes) && // a new chip: blank to the end
+            ::pwrite(fd, m_bytes + n, sizeof m_bytes - size_t(n), n) != ssize_t(sizeof m_bytes) - n)
+            std::perror("vantrelo-sim: the EEPROM's file");
+    }
+    static uint8_t load(void *self, uint16_t address)
+    {
+        return uint8_t(static_cast<Eeprom *>(self)->m_bytes[address % sizeof m_bytes]);
+    }
+    static void store(void *self, uint16_t address, uint8_t value)
+    {
+        auto *e = static_cast<Eeprom *>(self);
+        address %= sizeof e->m_bytes;
+        if (uint8_t(e->m_bytes[address]) == value)
+            return;
+        e->m_bytes[address] = char(value);
+        if (::pwrite(e->m_fd, &e->m_bytes[address], 1, address) != 1)
+            std::perror("vantrelo-sim: the EEPROM's file");
+    }
+
+private:
+    int m_fd;
+    char m_bytes[PROTOCOL_EEPROM_SIZE];
 };
 
 class Simulator
@@ -76,9 +114,21 @@ public:
           m_write(pty.controllerFd(), QSocketNotifier::Write)
     {
         m_clock.start();
+        protocol_io io{};
+        io.put = &Simulator::put;
+        io.apply = [](void *, uint16_t) {};
+        io.context = this;
+        if (m_behaviour.eepromFd >= 0) {
+            m_eeprom = std::make_unique<Eeprom>(m_behaviour.eepromFd);
+            io.load = [](void *self, uint16_t a) {
+                return Eeprom::load(static_cast<Simulator *>(self)->m_eeprom.get(), a);
+            };
+            io.store = [](void *self, uint16_t a, uint8_t v) {
+                Eeprom::store(static_cast<Simulator *>(self)->m_eeprom.get(), a, v);
+            };
+        }
         protocol_init(&m_core, m_behaviour.id.constData(), uint8_t(m_behaviour.id.size()),
-                      uint8_t(m_behaviour.outputs), &m_behaviour.options,
-                      {&Simulator::put, [](void *, uint16_t) {}, this}, now());
+                      uint8_t(m_behaviour.outputs), &m_behaviour.options, io, now());
         m_write.setEnabled(false);
         QObject::connect(&m_read, &QSocketNotifier::activated, [this] { readAll(); });
         QObject::connect(&m_write, &QSocketNotifier::activated, [this] { flush(); });
@@ -203,6 +253,7 @@ private:
 
     Pty &m_pty;
     Behaviour m_behaviour;
+    std::unique_ptr<Eeprom> m_eeprom;
     protocol m_core{};
     QElapsedTimer m_clock;
     QTimer m_due; // the next pulse's end, dead time or longest on-time
@@ -264,6 +315,14 @@ int main(int argc, char *argv[])
     const auto maxOnOpt =
         option(QStringLiteral("max-on"), QStringLiteral("Longest on-time in seconds; 0: none (0)."),
                QStringLiteral("seconds"), QStringLiteral("0"));
+    const auto powerOnOpt = option(
+        QStringLiteral("power-on"),
+        QStringLiteral("Power-on states, such as \"1:last 2:on\": off, on, or the last one "
+                       "(kept in the EEPROM's file)."),
+        QStringLiteral("modes"));
+    const auto eepromOpt = option(QStringLiteral("eeprom"),
+                                  QStringLiteral("The EEPROM, in FILE (blank when missing)."),
+                                  QStringLiteral("FILE"));
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
         return *status;
 
@@ -303,6 +362,24 @@ int main(int argc, char *argv[])
                                uint8_t(behaviour.outputs), &behaviour.options))
         return fail(2, u"--interlock \"" + parser.value(interlockOpt) +
                            u"\": groups of two outputs or more, such as \"1,2 3,4\"");
+    if (!protocol_parse_power_on(parser.value(powerOnOpt).toLatin1().constData(),
+                                 uint8_t(behaviour.outputs), &behaviour.options))
+        return fail(2, u"--power-on \"" + parser.value(powerOnOpt) +
+                           u"\": outputs with off, on or last, such as \"1:last 2:on\"; never on "
+                           u"for two of one interlock group");
+    const bool keepsLast = std::any_of(std::begin(behaviour.options.power_on),
+                                       std::end(behaviour.options.power_on),
+                                       [](uint8_t mode) { return mode == PROTOCOL_POWER_LAST; });
+    if (keepsLast && !parser.isSet(eepromOpt))
+        return fail(2, QStringLiteral("--power-on with last needs --eeprom FILE"));
+    behaviour.options.ring_records = 200;
+    if (parser.isSet(eepromOpt)) {
+        behaviour.eepromFd = ::open(QFile::encodeName(parser.value(eepromOpt)).constData(),
+                                    O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (behaviour.eepromFd < 0)
+            return fail(1, parser.value(eepromOpt) + u": " +
+                               QString::fromLocal8Bit(std::strerror(errno)));
+    }
     behaviour.silent = parser.isSet(silentOpt);
     behaviour.noEcho = parser.isSet(noEchoOpt);
     behaviour.lineFeed = parser.isSet(lfOpt);
