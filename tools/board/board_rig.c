@@ -4,14 +4,17 @@
 /* vantrelo-board: runs the controller firmware on an emulated ATmega328P at 16 MHz (simavr)
  * with its UART0 on a pseudo-terminal, as a board on a USB serial adapter would be.
  *
- *   vantrelo-board --firmware vantrelo-fw.elf --link ~/boards/COM1 [--realtime]
+ *   vantrelo-board --firmware vantrelo-fw.elf --link ~/boards/COM1 [--realtime] [--eeprom FILE]
  *
  * Prints "ready on <pty> as <link>", then one line for every change of an output pin (D2-D13,
  * A0-A3) with the wall-clock time and the emulated time, in seconds:
  *   1765060000.123456 0.012345 D3 high
  * SIGUSR1 resets the MCU (as opening the port resets an Arduino); SIGTERM or SIGINT end it.
  * --realtime paces the emulation to the wall clock, so bytes flow at the configured bit rate;
- * without it the emulation runs as fast as it can. */
+ * without it the emulation runs as fast as it can. --eeprom keeps the MCU's EEPROM in a file
+ * across runs (blank when missing): each byte takes 3.4 ms to write, as on the chip, and goes to
+ * the file when it is written, so that killing the rig at any instant is a power cut with the
+ * bytes a chip would hold. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -25,6 +28,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <simavr/avr_eeprom.h>
 #include <simavr/avr_extint.h>
 #include <simavr/avr_ioport.h>
 #include <simavr/avr_uart.h>
@@ -36,6 +40,56 @@ static volatile sig_atomic_t reset_requested, stop_requested;
 static int master = -1;
 static int uart_ready = 1; /* the UART's input fifo takes bytes */
 static avr_t *avr;
+static int eeprom_file = -1;
+
+/* The EEPROM's data addresses: its control register, data and address. */
+enum { EECR = 0x3F, EEDR = 0x40, EEARL = 0x41, EEARH = 0x42, EEPE = 1 };
+static uint16_t writing_address;
+static uint8_t writing_value;
+
+/* The byte written, 3.4 ms after its write began, as the chip finishes it: into the file, and the
+ * firmware may go on. */
+static avr_cycle_count_t on_eeprom_written(avr_t *mcu, avr_cycle_count_t when, void *param)
+{
+    (void)when, (void)param;
+    if (pwrite(eeprom_file, &writing_value, 1, writing_address) != 1)
+        perror("vantrelo-board: the EEPROM's file");
+    mcu->data[EECR] &= (uint8_t)~(1u << EEPE);
+    return 0;
+}
+
+/* simavr writes an EEPROM byte at once: the firmware is kept waiting as on the chip. */
+static void on_eecr(struct avr_t *mcu, avr_io_addr_t addr, uint8_t v, void *param)
+{
+    (void)addr, (void)param;
+    if (!(v & (1u << EEPE)))
+        return;
+    writing_address = (uint16_t)((mcu->data[EEARL] | mcu->data[EEARH] << 8) % 1024);
+    writing_value = mcu->data[EEDR];
+    mcu->data[EECR] |= (uint8_t)(1u << EEPE);
+    avr_cycle_timer_register_usec(mcu, 3400, on_eeprom_written, NULL);
+}
+
+/* The file's bytes into the emulated EEPROM, blank (0xFF) where it ends, and the whole file
+ * made blank to its end, as a new chip. */
+static int load_eeprom(const char *path)
+{
+    eeprom_file = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (eeprom_file < 0)
+        return -1;
+    static uint8_t bytes[1024];
+    ssize_t n = pread(eeprom_file, bytes, sizeof bytes, 0);
+    if (n < 0)
+        n = 0;
+    memset(bytes + n, 0xFF, sizeof bytes - (size_t)n);
+    if ((size_t)n < sizeof bytes &&
+        pwrite(eeprom_file, bytes + n, sizeof bytes - (size_t)n, n) != (ssize_t)(sizeof bytes - (size_t)n))
+        return -1;
+    avr_eeprom_desc_t desc = {.ee = bytes, .offset = 0, .size = sizeof bytes};
+    avr_ioctl(avr, AVR_IOCTL_EEPROM_SET, &desc);
+    avr_register_io_write(avr, EECR, on_eecr, NULL);
+    return 0;
+}
 
 static void on_signal(int signal)
 {
@@ -127,7 +181,7 @@ static void feed_uart(avr_irq_t *input)
 
 int main(int argc, char *argv[])
 {
-    const char *firmware_path = NULL, *link_path = NULL;
+    const char *firmware_path = NULL, *link_path = NULL, *eeprom_path = NULL;
     int realtime = 0;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--firmware") && i + 1 < argc)
@@ -136,13 +190,16 @@ int main(int argc, char *argv[])
             link_path = argv[++i];
         else if (!strcmp(argv[i], "--realtime"))
             realtime = 1;
+        else if (!strcmp(argv[i], "--eeprom") && i + 1 < argc)
+            eeprom_path = argv[++i];
         else if (!strcmp(argv[i], "--version") || !strcmp(argv[i], "-v"))
             return printf("vantrelo-board %s\n", VANTRELO_VERSION) < 0;
         else
             firmware_path = NULL, i = argc;
     }
     if (!firmware_path || !link_path) {
-        fprintf(stderr, "usage: vantrelo-board --firmware FILE.elf --link PATH [--realtime]\n"
+        fprintf(stderr, "usage: vantrelo-board --firmware FILE.elf --link PATH [--realtime] "
+                        "[--eeprom FILE]\n"
                         "       vantrelo-board --version\n");
         return 2;
     }
@@ -161,6 +218,10 @@ int main(int argc, char *argv[])
     avr->sleep = no_sleep;
     avr_load_firmware(avr, &firmware);
     start_slices();
+    if (eeprom_path && load_eeprom(eeprom_path) != 0) {
+        fprintf(stderr, "vantrelo-board: %s: %s\n", eeprom_path, strerror(errno));
+        return 1;
+    }
 
     /* The pty: raw, the device side kept open by the rig itself so that the port can be opened
      * and closed by others as often as they like. */
