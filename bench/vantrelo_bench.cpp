@@ -20,10 +20,19 @@
 //   vantrelo_bench board RIG FIRMWARE [clicks]
 //                                       click -> pin change, and click -> echo recoloured, on the
 //                                       emulated board paced to real time at 9600 baud
+//   vantrelo_bench eeprom [changes]    the ring of last states on the protocol core: bytes written
+//                                       a change, the busiest cell's writes, the life it gives
+//   vantrelo_bench board-restore RIG FIRMWARE
+//                                       a reset to the pins restored from the EEPROM, in emulated
+//                                       microseconds, on a board that remembers output 1 on
 //   vantrelo_bench board-rate RIG FIRMWARE [calls]
 //                                       SetOutput calls as fast as the bus takes them, through the
 //                                       paced link to that board: commands a second, and lost
 // Each prints "name value unit" lines.
+
+extern "C" {
+#include "protocol.h"
+}
 
 #include "Pty.h"
 #include "PtyPeer.h"
@@ -45,6 +54,7 @@
 #include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -639,9 +649,11 @@ double epochSeconds()
 // of its own; its log of pin changes read as it grows.
 struct Rig
 {
-    bool start(const QString &rig, const QString &firmware)
+    bool start(const QString &rig, const QString &firmware, const QStringList &extra = {})
     {
-        emulator.start(rig, {"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"});
+        emulator.start(rig, QStringList{"--firmware", firmware, "--link", dir.filePath("COM1"),
+                                        "--realtime"} +
+                                extra);
         return runUntil([&] { return readLog().contains("ready on"); }, 5000);
     }
     QByteArray &readLog() { return log += emulator.readAllStandardOutput(); }
@@ -755,6 +767,86 @@ int boardRate(const QString &rigPath, const QString &firmware, int calls)
     return 0;
 }
 
+// The ring of last states, on the protocol core with a counting EEPROM: random changes of four
+// outputs kept as their last states, the bytes written for each, the busiest cell's writes, and
+// the years a cell's 100,000 writes last at 1,000 changes a day.
+int eeprom(int changes)
+{
+    struct Memory
+    {
+        std::array<uint8_t, PROTOCOL_EEPROM_SIZE> bytes{};
+        std::array<long, PROTOCOL_EEPROM_SIZE> writes{};
+        long written = 0;
+    } memory;
+    memory.bytes.fill(0xFF);
+    protocol_options options{};
+    if (!protocol_parse_power_on("1:last 2:last 3:last 4:last", 4, &options))
+        return 1;
+    options.ring_records = 200;
+    protocol_io io{};
+    io.put = [](void *, char) {};
+    io.apply = [](void *, uint16_t) {};
+    io.load = [](void *m, uint16_t a) { return static_cast<Memory *>(m)->bytes[a]; };
+    io.store = [](void *m, uint16_t a, uint8_t v) {
+        auto *e = static_cast<Memory *>(m);
+        if (e->bytes[a] == v)
+            return;
+        e->bytes[a] = v;
+        ++e->writes[a];
+        ++e->written;
+    };
+    io.context = &memory;
+    static protocol p;
+    protocol_init(&p, "1", 1, 4, &options, io, 0);
+    QRandomGenerator random(35);
+    const auto send = [](const QByteArray &frame) {
+        for (const char c : frame)
+            protocol_receive(&p, c);
+    };
+    send("1O1H\r"); // the ring is marked and its first record written: not counted
+    memory.written = 0;
+    memory.writes.fill(0);
+    for (int i = 0; i < changes; ++i) { // each frame changes one output's state
+        const int n = int(random.bounded(4)) + 1;
+        const bool on = !(p.states & (1u << (n - 1)));
+        send("1O" + QByteArray::number(n) + (on ? "H\r" : "L\r"));
+    }
+    const long busiest = *std::max_element(memory.writes.begin(), memory.writes.end());
+    report("eeprom_bytes_per_change", double(memory.written) / changes, "bytes");
+    report("eeprom_busiest_cell_per_change", double(busiest) / changes, "writes");
+    report("eeprom_life_1000_a_day", 100000.0 / (double(busiest) / changes * 1000) / 365.25,
+           "years");
+    return 0;
+}
+
+// A board that remembers output 1 on, started again: its reset to the pin restored, in emulated
+// time (the rig stamps each pin's change with it).
+int boardRestore(const QString &rigPath, const QString &firmware)
+{
+    QTemporaryDir dir;
+    const QStringList eeprom = {"--eeprom", dir.filePath("eeprom")};
+    {
+        Rig rig;
+        if (!rig.start(rigPath, firmware, eeprom))
+            return std::fprintf(stderr, "the board rig did not start\n"), 1;
+        SystemSerialPort port(rig.dir.path(), [] { return QStringList(); });
+        if (port.open(1, *LineSettings::parse(QStringLiteral("9600,N,8,1"))))
+            return 1;
+        port.write("1O1H\r");
+        if (!runUntil([&] { return rig.readLog().contains("D2 high"); }, 3000))
+            return std::fprintf(stderr, "output 1 never went on\n"), 1;
+        runFor(100); // its record written
+    }
+    Rig again;
+    if (!again.start(rigPath, firmware, eeprom) ||
+        !runUntil([&] { return again.readLog().contains("D2 high"); }, 3000))
+        return std::fprintf(stderr, "output 1 was not restored\n"), 1;
+    for (const QByteArray &line : again.log.split('\n'))
+        if (const QList<QByteArray> f = line.split(' '); f.size() == 4 && f[2] == "D2")
+            report("board_reset_to_pins_restored", f[1].toDouble() * 1e6, "us");
+    return 0;
+}
+
 // Pulses kept by the firmware on the paced emulated board: the pin's high time in emulated
 // seconds against the time asked, for 100 ms, 1 s and 10 s.
 int boardPulses(const QString &rigPath, const QString &firmware)
@@ -803,6 +895,10 @@ int main(int argc, char *argv[])
     if (mode == u"board" && argc > 3)
         return board(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                      argc > 4 ? std::atoi(argv[4]) : 50);
+    if (mode == u"eeprom")
+        return eeprom(n > 0 ? int(n) : 100000);
+    if (mode == u"board-restore" && argc > 3)
+        return boardRestore(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (mode == u"board-rate" && argc > 3)
         return boardRate(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                          argc > 4 ? std::atoi(argv[4]) : 1000);

@@ -163,10 +163,12 @@ done
 "$bench" board "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" 50 >> "$out/figures" 2>/dev/null
 "$bench" board-pulses "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" >> "$out/figures" 2>/dev/null
 "$bench" board-rate "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw.elf" 1000 >> "$out/figures" 2>/dev/null
+"$bench" eeprom 100000 >> "$out/figures" 2>/dev/null
+"$bench" board-restore "$build/tools/board/vantrelo-board" "$build/firmware/vantrelo-fw-remember.elf" >> "$out/figures" 2>/dev/null
 # Flash and RAM: the stock image, and one with every option on.
 size() { avr-size --mcu=atmega328p -C "$1" | awk '/Program:/ { p = $2 } /Data:/ { d = $2 } END { print p " " d }'; }
 make --no-print-directory -C "$here/firmware" BUILD="$out/fw" NAME=all OUTPUTS=16 ACTIVE_LOW=1 ID=12345678 \
-    INTERLOCK="1,2 3,4" INTERLOCK_MS=50 MAX_ON=3600 > /dev/null
+    INTERLOCK="1,2 3,4" INTERLOCK_MS=50 MAX_ON=3600 POWER_ON="1:last 3:last 5:on 6:last 16:last" > /dev/null
 read -r p d < <(size "$build/firmware/vantrelo-fw.elf")
 echo "fw_flash $p bytes" >> "$out/figures"; echo "fw_ram $d bytes" >> "$out/figures"
 read -r p d < <(size "$out/fw/all.elf")
@@ -210,5 +212,8 @@ cat <<TABLE
 | Emulated board: click to echo recoloured (median; max) | $(v board_click_to_echo_median) ms; $(v board_click_to_echo_max) ms | the wire: frame and echo, 10 bytes, 10.4 ms |
 | 1,000 \`SetOutput\` calls at once over the bus, paced by the link to the emulated board at 9600 baud | $(v board_bus_rate) commands a second, $(v board_bus_rate_of_wire) % of the wire's; $(v board_bus_lost) lost | the wire: one command and its echo in flight, 96 a second (target >= 90 %, 0 lost) |
 | Emulated board, paced: a pulse's pin high for 100 ms / 1 s / 10 s asked | $(v board_pulse_100_ms) ms / $(v board_pulse_1000_ms) ms / $(v board_pulse_10000_ms) ms | the board wakes at the due time: within a millisecond |
-| Firmware size, 4 outputs / 16 outputs with every option (interlock, longest on-time, 8-character identifier) | $(v fw_flash) / $(v fw_all_flash) bytes of flash, $(v fw_ram) / $(v fw_all_ram) bytes of RAM | of 32,768 and 2,048; before pulses 1,940 and 424 |
+| Firmware size, 4 outputs / 16 outputs with every option (interlock, longest on-time, power-on states, 8-character identifier) | $(v fw_flash) / $(v fw_all_flash) bytes of flash, $(v fw_ram) / $(v fw_all_ram) bytes of RAM | of 32,768 and 2,048; before power-on states 4,094 / 4,224 and 642 / 674 |
+| The ring of last states: EEPROM bytes written a change; the busiest cell's writes a change | $(v eeprom_bytes_per_change) bytes; $(v eeprom_busiest_cell_per_change) | 5 bytes a record, 200 records |
+| Its life at 1,000 changes a day, every change written at once | $(v eeprom_life_1000_a_day) years | a cell takes 100,000 writes; target >= 50 years |
+| Emulated board: reset to the pins restored from the EEPROM | $(v board_reset_to_pins_restored) us | the pins are inputs until then; the first frame at 9600 baud takes 10.4 ms |
 TABLE
