@@ -9,6 +9,8 @@ extern "C" {
 #include "protocol.h"
 }
 
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -336,6 +338,63 @@ private slots:
                                 "1;2", "100,1", "1,2,"})
             QVERIFY2(!protocol_parse_groups(bad, 16, &o) && groups() == "0100100002200001", bad);
         QVERIFY(protocol_parse_groups("", 16, &o) && groups() == QByteArray(16, '0'));
+    }
+
+    // The Makefile's checks of the build options, without building (make -n).
+    void buildOptions_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("built");
+        const auto row = [](const char *name, const QStringList &options, bool built) {
+            QTest::newRow(name) << options << built;
+        };
+        row("power-on", {"POWER_ON=1:last 2:on 4:off"}, true);
+        row("power-on, on and last in a group", {"INTERLOCK=1,2", "POWER_ON=1:on 2:last"}, true);
+        row("power-on, two on in a group", {"INTERLOCK=1,2", "POWER_ON=1:on 2:on"}, false);
+        row("power-on, output past OUTPUTS", {"OUTPUTS=4", "POWER_ON=5:on"}, false);
+        row("power-on, output 16 of 16", {"OUTPUTS=16", "POWER_ON=16:last"}, true);
+        row("power-on, unknown mode", {"POWER_ON=1:sometimes"}, false);
+        row("power-on, an output twice", {"POWER_ON=1:on 1:off"}, false);
+        row("power-on, no mode", {"POWER_ON=1"}, false);
+        row("ring of 201", {"POWER_ON=1:last", "EEPROM_RING=201"}, true);
+        row("ring of 202", {"POWER_ON=1:last", "EEPROM_RING=202"}, false);
+        row("ring of 1", {"POWER_ON=1:last", "EEPROM_RING=1"}, false);
+        row("ring of 1 without last", {"POWER_ON=1:on", "EEPROM_RING=1"}, true);
+        row("interlock of one", {"INTERLOCK=1"}, false);
+        row("interlock past OUTPUTS", {"OUTPUTS=4", "INTERLOCK=1,5"}, false);
+        row("interlock, an output in two groups", {"INTERLOCK=1,2 2,3"}, false);
+    }
+    void buildOptions()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, built);
+        QTemporaryDir dir;
+        QProcess make;
+        make.start(QStringLiteral("make"),
+                   QStringList{"-n", "-C", VANTRELO_FIRMWARE_SOURCE, "BUILD=" + dir.path()} +
+                       options);
+        QVERIFY(make.waitForFinished(20000));
+        QVERIFY2((make.exitCode() == 0) == built, make.readAllStandardError().constData());
+    }
+
+    // A build with other options is never taken for the last one: flashing with another
+    // identifier or other power-on states builds them.
+    void rebuildsForOtherOptions()
+    {
+        QTemporaryDir dir;
+        const auto build = [&](const QString &option) {
+            QProcess make;
+            make.start(QStringLiteral("make"),
+                       {"-s", "-C", VANTRELO_FIRMWARE_SOURCE, "BUILD=" + dir.path(), option});
+            if (!make.waitForFinished(60000) || make.exitCode() != 0)
+                return QByteArray();
+            QFile image(dir.filePath(QStringLiteral("vantrelo-fw.hex")));
+            return image.open(QIODevice::ReadOnly) ? image.readAll() : QByteArray();
+        };
+        const QByteArray first = build(QStringLiteral("POWER_ON=2:on"));
+        QVERIFY(!first.isEmpty());
+        QVERIFY(build(QStringLiteral("POWER_ON=")) != first);
+        QCOMPARE(build(QStringLiteral("POWER_ON=2:on")), first);
     }
 };
 
