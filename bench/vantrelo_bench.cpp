@@ -651,9 +651,9 @@ struct Rig
 {
     bool start(const QString &rig, const QString &firmware, const QStringList &extra = {})
     {
-        emulator.start(rig, QStringList{"--firmware", firmware, "--link", dir.filePath("COM1"),
-                                        "--realtime"} +
-                                extra);
+        emulator.start(
+            rig, QStringList{"--firmware", firmware, "--link", dir.filePath("COM1"), "--realtime"} +
+                     extra);
         return runUntil([&] { return readLog().contains("ready on"); }, 5000);
     }
     QByteArray &readLog() { return log += emulator.readAllStandardOutput(); }

@@ -105,8 +105,8 @@ static uint16_t ring_read(protocol *p)
     for (uint16_t slot = 0; slot < p->options.ring_records; ++slot) {
         uint8_t bytes[PROTOCOL_RECORD_SIZE];
         for (uint8_t i = 0; i < PROTOCOL_RECORD_SIZE; ++i)
-            bytes[i] = p->io.load(p->io.context,
-                                  (uint16_t)(PROTOCOL_RING_START + slot * PROTOCOL_RECORD_SIZE + i));
+            bytes[i] = p->io.load(
+                p->io.context, (uint16_t)(PROTOCOL_RING_START + slot * PROTOCOL_RECORD_SIZE + i));
         if (record_check(bytes) != bytes[4])
             continue;
         const uint16_t sequence = (uint16_t)(bytes[0] | bytes[1] << 8);
@@ -133,9 +133,9 @@ static void ring_write(protocol *p, uint16_t states)
         p->next_slot = 0;
         p->next_sequence = 0;
     }
-    uint8_t bytes[PROTOCOL_RECORD_SIZE] = {
-        (uint8_t)p->next_sequence, (uint8_t)(p->next_sequence >> 8), (uint8_t)states,
-        (uint8_t)(states >> 8), 0};
+    uint8_t bytes[PROTOCOL_RECORD_SIZE] = {(uint8_t)p->next_sequence,
+                                           (uint8_t)(p->next_sequence >> 8), (uint8_t)states,
+                                           (uint8_t)(states >> 8), 0};
     bytes[4] = record_check(bytes);
     const uint16_t at = (uint16_t)(PROTOCOL_RING_START + p->next_slot * PROTOCOL_RECORD_SIZE);
     for (uint8_t i = 0; i < PROTOCOL_RECORD_SIZE; ++i)

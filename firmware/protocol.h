@@ -57,7 +57,8 @@
 #define PROTOCOL_RING_MARK 0x56u /* the ring in this layout: another value, a foreign EEPROM */
 #define PROTOCOL_RING_START 16u
 #define PROTOCOL_RECORD_SIZE 5u
-#define PROTOCOL_RING_RECORDS_MAX ((PROTOCOL_EEPROM_SIZE - PROTOCOL_RING_START) / PROTOCOL_RECORD_SIZE)
+#define PROTOCOL_RING_RECORDS_MAX                                                                  \
+    ((PROTOCOL_EEPROM_SIZE - PROTOCOL_RING_START) / PROTOCOL_RECORD_SIZE)
 
 enum
 {

@@ -323,7 +323,8 @@ void Bridge::runCommand(const Copy &copy, const Topics::Command &command)
         : command.kind == Topics::Command::Pulse
             ? m_client->requestPulseOutput(service, output, command.milliseconds)
         : command.kind == Topics::Command::PulseStored
-            ? m_client->requestPulseOutput(service, output, stored ? stored : Topics::defaultPulseMs)
+            ? m_client->requestPulseOutput(service, output,
+                                           stored ? stored : Topics::defaultPulseMs)
             : m_client->requestSetOutput(service, output, command.kind == Topics::Command::On);
     auto *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

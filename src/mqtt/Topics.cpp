@@ -247,15 +247,14 @@ QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName,
         const QString name = given.isEmpty() ? u"Output " + QString::number(n) : given;
         const QString id = device + u'_' + QString::number(n);
         const QString key = u"output" + QString::number(n);
-        components.insert(key, QJsonObject{{QStringLiteral("platform"), QStringLiteral("switch")},
-                                           {QStringLiteral("name"), name},
-                                           {QStringLiteral("unique_id"), id},
-                                           {QStringLiteral("command_topic"),
-                                            outputCommand(p, copyName, n)},
-                                           {QStringLiteral("state_topic"),
-                                            outputState(p, copyName, n)},
-                                           {QStringLiteral("payload_on"), QStringLiteral("ON")},
-                                           {QStringLiteral("payload_off"), QStringLiteral("OFF")}});
+        components.insert(
+            key, QJsonObject{{QStringLiteral("platform"), QStringLiteral("switch")},
+                             {QStringLiteral("name"), name},
+                             {QStringLiteral("unique_id"), id},
+                             {QStringLiteral("command_topic"), outputCommand(p, copyName, n)},
+                             {QStringLiteral("state_topic"), outputState(p, copyName, n)},
+                             {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                             {QStringLiteral("payload_off"), QStringLiteral("OFF")}});
         components.insert(
             key + u"_pulse",
             QJsonObject{{QStringLiteral("platform"), QStringLiteral("button")},
@@ -278,9 +277,8 @@ QJsonObject discoveryDocument(const Prefixes &p, const QString &copyName,
                         {QStringLiteral("entity_category"), QStringLiteral("config")}});
     }
     // The board's connection and status are known while the bridge is, the board or not.
-    QJsonObject connected =
-        connectivity(QStringLiteral("Connected"), QString(device + u"_connected"),
-                     availability(p, copyName));
+    QJsonObject connected = connectivity(
+        QStringLiteral("Connected"), QString(device + u"_connected"), availability(p, copyName));
     connected.insert(bridgeOnly, availabilityOf({bridgeState(p)}));
     components.insert(QStringLiteral("connected"), connected);
     components.insert(QStringLiteral("status"),
@@ -320,8 +318,8 @@ QJsonObject bridgeDiscoveryDocument(const Prefixes &p, const QString &version)
         {QStringLiteral("qos"), 1},
         {QStringLiteral("components"),
          QJsonObject{{QStringLiteral("broker"),
-                      connectivity(QStringLiteral("Broker connection"), QString(device + u"_broker"),
-                                   bridgeState(p))}}},
+                      connectivity(QStringLiteral("Broker connection"),
+                                   QString(device + u"_broker"), bridgeState(p))}}},
     };
 }
 
@@ -361,8 +359,8 @@ std::variant<Command, Refusal> parseCommand(const Prefixes &p, const QString &to
         if (!ms)
             return Refusal{QStringLiteral("a pulse length that is not 0.1 to 86400 seconds"),
                            QStringLiteral("%1 bytes").arg(payload.size())};
-        command.kind = last == u"pulse_length" ? Command::StoredPulseLength
-                                               : Command::SetPulseLength;
+        command.kind =
+            last == u"pulse_length" ? Command::StoredPulseLength : Command::SetPulseLength;
         command.milliseconds = *ms;
         return command;
     }

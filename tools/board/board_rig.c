@@ -43,7 +43,14 @@ static avr_t *avr;
 static int eeprom_file = -1;
 
 /* The EEPROM's data addresses: its control register, data and address. */
-enum { EECR = 0x3F, EEDR = 0x40, EEARL = 0x41, EEARH = 0x42, EEPE = 1 };
+enum
+{
+    EECR = 0x3F,
+    EEDR = 0x40,
+    EEARL = 0x41,
+    EEARH = 0x42,
+    EEPE = 1
+};
 static uint16_t writing_address;
 static uint8_t writing_value;
 
@@ -54,7 +61,7 @@ static avr_cycle_count_t on_eeprom_written(avr_t *mcu, avr_cycle_count_t when, v
     (void)when, (void)param;
     if (pwrite(eeprom_file, &writing_value, 1, writing_address) != 1)
         perror("vantrelo-board: the EEPROM's file");
-    mcu->data[EECR] &= (uint8_t)~(1u << EEPE);
+    mcu->data[EECR] &= (uint8_t) ~(1u << EEPE);
     return 0;
 }
 
@@ -82,8 +89,8 @@ static int load_eeprom(const char *path)
     if (n < 0)
         n = 0;
     memset(bytes + n, 0xFF, sizeof bytes - (size_t)n);
-    if ((size_t)n < sizeof bytes &&
-        pwrite(eeprom_file, bytes + n, sizeof bytes - (size_t)n, n) != (ssize_t)(sizeof bytes - (size_t)n))
+    if ((size_t)n < sizeof bytes && pwrite(eeprom_file, bytes + n, sizeof bytes - (size_t)n, n) !=
+                                        (ssize_t)(sizeof bytes - (size_t)n))
         return -1;
     avr_eeprom_desc_t desc = {.ee = bytes, .offset = 0, .size = sizeof bytes};
     avr_ioctl(avr, AVR_IOCTL_EEPROM_SET, &desc);

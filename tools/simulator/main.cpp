@@ -315,14 +315,14 @@ int main(int argc, char *argv[])
     const auto maxOnOpt =
         option(QStringLiteral("max-on"), QStringLiteral("Longest on-time in seconds; 0: none (0)."),
                QStringLiteral("seconds"), QStringLiteral("0"));
-    const auto powerOnOpt = option(
-        QStringLiteral("power-on"),
-        QStringLiteral("Power-on states, such as \"1:last 2:on\": off, on, or the last one "
-                       "(kept in the EEPROM's file)."),
-        QStringLiteral("modes"));
-    const auto eepromOpt = option(QStringLiteral("eeprom"),
-                                  QStringLiteral("The EEPROM, in FILE (blank when missing)."),
-                                  QStringLiteral("FILE"));
+    const auto powerOnOpt =
+        option(QStringLiteral("power-on"),
+               QStringLiteral("Power-on states, such as \"1:last 2:on\": off, on, or the last one "
+                              "(kept in the EEPROM's file)."),
+               QStringLiteral("modes"));
+    const auto eepromOpt =
+        option(QStringLiteral("eeprom"),
+               QStringLiteral("The EEPROM, in FILE (blank when missing)."), QStringLiteral("FILE"));
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
         return *status;
 
@@ -367,9 +367,9 @@ int main(int argc, char *argv[])
         return fail(2, u"--power-on \"" + parser.value(powerOnOpt) +
                            u"\": outputs with off, on or last, such as \"1:last 2:on\"; never on "
                            u"for two of one interlock group");
-    const bool keepsLast = std::any_of(std::begin(behaviour.options.power_on),
-                                       std::end(behaviour.options.power_on),
-                                       [](uint8_t mode) { return mode == PROTOCOL_POWER_LAST; });
+    const bool keepsLast =
+        std::any_of(std::begin(behaviour.options.power_on), std::end(behaviour.options.power_on),
+                    [](uint8_t mode) { return mode == PROTOCOL_POWER_LAST; });
     if (keepsLast && !parser.isSet(eepromOpt))
         return fail(2, QStringLiteral("--power-on with last needs --eeprom FILE"));
     behaviour.options.ring_records = 200;
