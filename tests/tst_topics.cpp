@@ -164,68 +164,42 @@ private slots:
     // topic they name: one the bridge publishes, or one whose payloads the bridge takes.
     void discoveryDocuments()
     {
-        const QSet<QString> entity = {"platform",
-                                      "name",
-                                      "unique_id",
-                                      "availability",
-                                      "availability_mode",
-                                      "availability_template",
-                                      "availability_topic",
-                                      "payload_available",
-                                      "payload_not_available",
-                                      "device",
-                                      "default_entity_id",
-                                      "object_id",
-                                      "enabled_by_default",
-                                      "encoding",
-                                      "entity_category",
-                                      "entity_picture",
-                                      "icon",
-                                      "json_attributes_template",
-                                      "json_attributes_topic",
-                                      "qos"};
+        const auto keys = [](const char *text) {
+            const QStringList list = QString::fromLatin1(text).split(u' ');
+            return QSet<QString>(list.begin(), list.end());
+        };
+        const QSet<QString> entity = keys(
+            "platform name unique_id availability availability_mode availability_template "
+            "availability_topic payload_available payload_not_available device default_entity_id "
+            "object_id enabled_by_default encoding entity_category entity_picture icon "
+            "json_attributes_template json_attributes_topic qos");
         const QHash<QString, QSet<QString>> platforms = {
-            {"switch",
-             {"command_template", "command_topic", "device_class", "optimistic", "payload_off",
-              "payload_on", "retain", "state_off", "state_on", "state_topic", "value_template"}},
-            {"button",
-             {"command_template", "command_topic", "device_class", "payload_press", "retain"}},
-            {"number",
-             {"command_template", "command_topic", "device_class", "max", "min", "mode",
-              "optimistic", "payload_reset", "retain", "state_topic", "step", "unit_of_measurement",
-              "value_template"}},
-            {"binary_sensor",
-             {"device_class", "expire_after", "force_update", "off_delay", "payload_off",
-              "payload_on", "state_topic", "value_template"}},
-            {"sensor",
-             {"device_class", "expire_after", "force_update", "last_reset_value_template",
-              "options", "suggested_display_precision", "state_class", "state_topic",
-              "unit_of_measurement", "value_template"}}};
+            {"switch", keys("command_template command_topic device_class optimistic payload_off "
+                            "payload_on retain state_off state_on state_topic value_template")},
+            {"button", keys("command_template command_topic device_class payload_press retain")},
+            {"number", keys("command_template command_topic device_class max min mode optimistic "
+                            "payload_reset retain state_topic step unit_of_measurement "
+                            "value_template")},
+            {"binary_sensor", keys("device_class expire_after force_update off_delay payload_off "
+                                   "payload_on state_topic value_template")},
+            {"sensor", keys("device_class expire_after force_update last_reset_value_template "
+                            "options suggested_display_precision state_class state_topic "
+                            "unit_of_measurement value_template")}};
         const QHash<QString, QStringList> required = {{"switch", {"command_topic", "state_topic"}},
                                                       {"button", {"command_topic"}},
                                                       {"number", {"command_topic"}},
                                                       {"binary_sensor", {"state_topic"}},
                                                       {"sensor", {"state_topic"}}};
-        const QSet<QString> deviceKeys = {"configuration_url", "connections",  "hw_version",
-                                          "identifiers",       "manufacturer", "model",
-                                          "model_id",          "name",         "serial_number",
-                                          "suggested_area",    "sw_version",   "via_device"};
-        const QSet<QString> documentKeys = {"device",
-                                            "origin",
-                                            "components",
-                                            "availability",
-                                            "availability_mode",
-                                            "availability_template",
-                                            "availability_topic",
-                                            "payload_available",
-                                            "payload_not_available",
-                                            "qos",
-                                            "encoding",
-                                            "state_topic",
-                                            "command_topic"};
-        const QSet<QString> originKeys = {"name", "sw_version", "support_url"};
-        const QSet<QString> availabilityKeys = {"topic", "payload_available",
-                                                "payload_not_available", "value_template"};
+        const QSet<QString> deviceKeys =
+            keys("configuration_url connections hw_version identifiers manufacturer model "
+                 "model_id name serial_number suggested_area sw_version via_device");
+        const QSet<QString> documentKeys =
+            keys("device origin components availability availability_mode availability_template "
+                 "availability_topic payload_available payload_not_available qos encoding "
+                 "state_topic command_topic");
+        const QSet<QString> originKeys = keys("name sw_version support_url");
+        const QSet<QString> availabilityKeys =
+            keys("topic payload_available payload_not_available value_template");
 
         const Topics::Prefixes p{"vt", "ha", "pi"};
         const QString copy = "board.1";
@@ -234,11 +208,11 @@ private slots:
         for (int n = 1; n <= Topics::outputCount; ++n)
             published << Topics::outputState(p, copy, n) << Topics::pulseLength(p, copy, n);
         const auto keysOf = [](const QJsonObject &o) {
-            const QStringList keys = o.keys();
-            return QSet<QString>(keys.begin(), keys.end());
+            const QStringList list = o.keys();
+            return QSet<QString>(list.begin(), list.end());
         };
-        const auto within = [](const QSet<QString> &keys, const QSet<QString> &allowed) {
-            return QStringList((keys - allowed).values()).join(u',');
+        const auto within = [](const QSet<QString> &found, const QSet<QString> &allowed) {
+            return QStringList((found - allowed).values()).join(u',');
         };
         const auto checkAvailability = [&](const QJsonValue &list) {
             for (const QJsonValue item : list.toArray()) {
