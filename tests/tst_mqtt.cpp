@@ -455,6 +455,8 @@ private slots:
                     reasons << reason;
                 });
         QCOMPARE(client.prepare(), QString());
+        const auto threads = [] { return QDir(QString("/proc/self/task")).count(); };
+        const uint idle = threads();
         client.start();
         QTRY_VERIFY(waits.size() >= 5);
         const QList<qint64> nominal = {50, 100, 200, 200, 200};
@@ -475,6 +477,7 @@ private slots:
         const qint64 afterShort = lostAfter(0), afterLong = lostAfter(1200);
         QVERIFY2(afterShort >= 160 && afterShort <= 240, qPrintable(QString::number(afterShort)));
         QVERIFY2(afterLong >= 40 && afterLong <= 60, qPrintable(QString::number(afterLong)));
+        QTRY_COMPARE(threads(), idle); // the connection's thread ended with it: none idles
     }
 
     void killedBridgeIsOffline()

@@ -90,6 +90,7 @@ MqttClient::MqttClient(Options options, QObject *parent)
 {
     static Library library;
     m_worker->setMaxThreadCount(1);
+    m_worker->setExpiryTimeout(0); // its thread ends with each connection: none idles between them
     const QByteArray id = m_options.clientId.toUtf8();
     // A clean session: commands sent while the bridge was away are not replayed to relays.
     m_mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, this);

@@ -5,6 +5,7 @@
  * with its UART0 on a pseudo-terminal, as a board on a USB serial adapter would be.
  *
  *   vantrelo-board --firmware vantrelo-fw.elf --link ~/boards/COM1 [--realtime] [--eeprom FILE]
+ *                  [--frames]
  *
  * Prints "ready on <pty> as <link>", then one line for every change of an output pin (D2-D13,
  * A0-A3) with the wall-clock time and the emulated time, in seconds:
@@ -14,7 +15,9 @@
  * without it the emulation runs as fast as it can. --eeprom keeps the MCU's EEPROM in a file
  * across runs (blank when missing): each byte takes 3.4 ms to write, as on the chip, and goes to
  * the file when it is written, so that killing the rig at any instant is a power cut with the
- * bytes a chip would hold. */
+ * bytes a chip would hold. --frames also prints each line the port's user writes, as the UART
+ * takes its CR:
+ *   1765060000.123456 0.012345 received 1O3H */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -41,6 +44,7 @@ static int master = -1;
 static int uart_ready = 1; /* the UART's input fifo takes bytes */
 static avr_t *avr;
 static int eeprom_file = -1;
+static int print_frames; /* --frames */
 
 /* The EEPROM's data addresses: its control register, data and address. */
 enum
@@ -178,12 +182,26 @@ static void no_sleep(avr_t *mcu, avr_cycle_count_t how_long)
     (void)mcu, (void)how_long;
 }
 
-/* Feeds what the port's user wrote to the UART while it takes bytes. */
+/* Feeds what the port's user wrote to the UART while it takes bytes; with --frames, prints each
+ * line (its first 64 bytes, control characters as '.') as its CR goes in. */
 static void feed_uart(avr_irq_t *input)
 {
+    static char line[65];
+    static size_t length;
     char c;
-    while (uart_ready && read(master, &c, 1) == 1)
+    while (uart_ready && read(master, &c, 1) == 1) {
         avr_raise_irq(input, (uint8_t)c);
+        if (!print_frames)
+            continue;
+        if (c == '\r') {
+            line[length] = '\0';
+            printf("%.6f %.6f received %s\n", wall_seconds(), (double)avr->cycle / avr->frequency,
+                   line);
+            length = 0;
+        } else if (length < sizeof line - 1) {
+            line[length++] = (c < ' ' || c > '~') ? '.' : c;
+        }
+    }
 }
 
 int main(int argc, char *argv[])
@@ -199,6 +217,8 @@ int main(int argc, char *argv[])
             realtime = 1;
         else if (!strcmp(argv[i], "--eeprom") && i + 1 < argc)
             eeprom_path = argv[++i];
+        else if (!strcmp(argv[i], "--frames"))
+            print_frames = 1;
         else if (!strcmp(argv[i], "--version") || !strcmp(argv[i], "-v"))
             return printf("vantrelo-board %s\n", VANTRELO_VERSION) < 0;
         else
@@ -206,7 +226,7 @@ int main(int argc, char *argv[])
     }
     if (!firmware_path || !link_path) {
         fprintf(stderr, "usage: vantrelo-board --firmware FILE.elf --link PATH [--realtime] "
-                        "[--eeprom FILE]\n"
+                        "[--eeprom FILE] [--frames]\n"
                         "       vantrelo-board --version\n");
         return 2;
     }
