@@ -4,9 +4,11 @@
 # The demo: a copy of the program (board.1) beside a COM1 link to the controller simulator, in
 # BUILD_DIR/demo. The real executable's folder never gets a link, so no real board is shadowed.
 #
-# Usage: scripts/demo.sh BUILD_DIR [--two] [--board]
+# Usage: scripts/demo.sh BUILD_DIR [--two] [--board] [--wayland]
 #   --two     a second simulator and a second copy on COM2: two boards side by side
 #   --board   the real firmware on an emulated ATmega328P in place of the simulator
+#   --wayland on a Wayland compositor of its own (weston, headless): waits until every window
+#             is connected and still open, and exits 0 (1 if not)
 # With a display it leaves the window(s) open and stops the simulators when they close.
 # Without one (DISPLAY unset) it runs on a virtual display, waits until the program is connected
 # and an output has switched (with --board: output 1 clicked, its pin high), saves a screenshot,
@@ -17,16 +19,29 @@ shift
 two=0
 inner=0
 use_board=0
+wayland=0
 for arg in "$@"; do
     case "$arg" in
     --two) two=1 ;;
     --board) use_board=1 ;;
+    --wayland) wayland=1 ;;
     --on-virtual-display) inner=1 ;;
     *) echo "demo.sh: unknown option $arg" >&2; exit 2 ;;
     esac
 done
 
-if [ -z "${DISPLAY:-}" ] && [ $inner -eq 0 ]; then
+if [ $wayland -eq 1 ]; then
+    export XDG_RUNTIME_DIR
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    weston --backend=headless-backend.so --socket=vantrelo-demo --idle-time=0 \
+        > "$XDG_RUNTIME_DIR/weston.log" 2>&1 &
+    compositor=$!
+    trap 'kill $compositor 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
+    for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/vantrelo-demo" ] && break; sleep 0.1; done
+    unset DISPLAY
+    export WAYLAND_DISPLAY=vantrelo-demo QT_QPA_PLATFORM=wayland
+    inner=2
+elif [ -z "${DISPLAY:-}" ] && [ $inner -eq 0 ]; then
     args=("$build" --on-virtual-display)
     [ $two -eq 1 ] && args+=(--two)
     [ $use_board -eq 1 ] && args+=(--board)
@@ -41,7 +56,8 @@ boards=(board.1)
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    wait "${pids[@]}" 2>/dev/null || true
+    [ $wayland -eq 0 ] || { kill "$compositor" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"; }
 }
 trap cleanup EXIT
 
@@ -70,6 +86,30 @@ if [ $inner -eq 0 ]; then
     x=0
     for board in "${boards[@]}"; do "$demo/$board" -geometry "+$x+0" & apps+=($!); x=$((x + 560)); done
     wait "${apps[@]}" || true
+    exit 0
+fi
+
+# On the compositor: every window placed as on X11, connected (its board asked for the states)
+# and still open a second later.
+if [ $inner -eq 2 ]; then
+    x=0
+    for board in "${boards[@]}"; do
+        "$demo/$board" -geometry "+$x+0" > "$demo/$board.log" 2>&1 &
+        pids+=($!)
+        x=$((x + 530))
+    done
+    n=0
+    for board in "${boards[@]}"; do
+        n=$((n + 1))
+        for _ in $(seq 100); do grep -q "received ${n}OA<CR>" "$demo/sim$n.log" && break; sleep 0.1; done
+        grep -q "received ${n}OA<CR>" "$demo/sim$n.log" ||
+            { echo "demo: $board did not connect on Wayland" >&2; cat "$demo/$board.log" >&2; exit 1; }
+    done
+    sleep 1
+    for p in "${pids[@]: -${#boards[@]}}"; do
+        kill -0 "$p" 2>/dev/null || { echo "demo: a window ended on Wayland" >&2; exit 1; }
+    done
+    echo "demo: ${boards[*]} connected on Wayland"
     exit 0
 fi
 
@@ -120,6 +160,13 @@ for board in "${boards[@]}"; do
     done
     if [ $good -eq 0 ]; then
         echo "demo: $board did not connect (status pixel ${status:-none}, button pixel ${button:-none})" >&2
+        ok=0
+    fi
+    # A dock finds the desktop entry by the window's class.
+    class=$(xprop -id "$id" WM_CLASS | sed -n 's/.*", "\(.*\)"$/\1/p')
+    entry=$(sed -n 's/^StartupWMClass=//p' "$(dirname "$0")/../resources/org.vantrelo.Vantrelo.desktop")
+    if [ "$class" != "$entry" ]; then
+        echo "demo: $board's window is of class '$class', its desktop entry says '$entry'" >&2
         ok=0
     fi
 done

@@ -10,7 +10,7 @@ build=${1:-"$here/build"}
 shift || true
 
 packages=(cmake ninja-build make g++ qt6-base-dev qt6-serialport-dev libgl-dev
-          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file
+          fonts-liberation xvfb xauth x11-utils imagemagick dpkg-dev file weston qt6-wayland
           gcc-avr avr-libc binutils-avr avrdude simavr libsimavr-dev libsimavrparts1 libelf-dev xdotool
           lintian reuse appstream desktop-file-utils dbus
           mosquitto mosquitto-clients libmosquitto-dev libssl-dev pkg-config openssl libsystemd-dev

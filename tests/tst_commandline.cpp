@@ -29,6 +29,10 @@ private slots:
         row("unknown option", app, {"--bogus"}, 2, "vantrelo: Unknown option 'bogus'.");
         row("an argument", app, {"x"}, 2, "vantrelo: unexpected argument 'x'");
         row("none: the window", app, {}, -1, "");
+        // X11's -geometry on every platform; one dash, one word.
+        row("geometry", app, {"-geometry", "+700-30"}, -1, "");
+        row("geometry, not one", app, {"-geometry", "700,300"}, 2, "'700,300' is not a geometry");
+        row("one dash, one word", app, {"-bogus"}, 2, "vantrelo: Unknown option 'bogus'.");
         row("sim version", sim, {"-v"}, 0, "vantrelo-sim 0.1.0\n");
         row("board version", VANTRELO_BOARD, {"--version"}, 0, "vantrelo-board 0.1.0\n");
         row("sim unknown", sim, {"--nope"}, 2, "vantrelo-sim: Unknown option 'nope'.");

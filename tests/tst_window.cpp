@@ -6,6 +6,7 @@
 
 #include "WindowRig.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QScreen>
@@ -178,6 +179,152 @@ private slots:
             "- Set COM port (1-16 after connecting USB hardware"));
         QTest::mouseClick(ui.closeHelpButton, Qt::LeftButton);
         QVERIFY(ui.helpPanel->isHidden());
+    }
+
+    // The keyboard: Enter presses the focused button once, however long it is held; F1 opens
+    // the help panel, and while it is shown no Tab and no Space reaches what it covers; Escape
+    // closes it and gives the focus back to Help.
+    void keyboard()
+    {
+        WindowRig rig;
+        rig.window.show();
+        rig.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window) && rig.connect());
+        const MainWindowUi &ui = rig.ui();
+        const auto key = [](Qt::Key k, bool repeat = false) {
+            QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), k, QString(),
+                                k == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier, -1);
+            if (repeat) // as a held key repeats
+                QTest::simulateEvent(QApplication::focusWidget(), true, k, Qt::NoModifier, {},
+                                     true);
+            QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), k, QString(),
+                                Qt::NoModifier, -1);
+        };
+        rig.fake->written.clear();
+        ui.outputButtons[1]->setFocus();
+        key(Qt::Key_Return, true);
+        ui.allOffButton->setFocus();
+        key(Qt::Key_Enter);
+        QTRY_COMPARE(rig.fake->written, (QList<QByteArray>{"O2H\r", "OAL\r"}));
+        for (int tabs = 0; tabs < 8; ++tabs) {
+            key(Qt::Key_F1);
+            QVERIFY(ui.helpPanel->isVisible());
+            for (int i = 0; i < tabs; ++i)
+                key(i % 3 ? Qt::Key_Tab : Qt::Key_Backtab);
+            QVERIFY(ui.helpPanel->isAncestorOf(QApplication::focusWidget()));
+            key(Qt::Key_Space);
+        }
+        key(Qt::Key_F1);
+        key(Qt::Key_Escape);
+        QVERIFY(ui.helpPanel->isHidden() && ui.helpButton->hasFocus());
+        QTest::qWait(50);
+        QCOMPARE(rig.fake->written.size(), 2);
+    }
+
+    // A screen reader: every control that takes the focus has a name, the status line says what
+    // it is, and an output's button is checked while the board reports it on.
+    void screenReader()
+    {
+        WindowRig rig;
+        QVERIFY(rig.writeIni("1,\"9600\",0,\"\"\r\n\"Pump\",\"\",\"c\",\"d\"\r\n"));
+        rig.window.show();
+        QVERIFY(rig.connect());
+        for (QWidget *w : rig.window.findChildren<QWidget *>())
+            if (w->focusPolicy() & Qt::TabFocus)
+                QVERIFY2(
+                    !QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty(),
+                    w->metaObject()->className());
+        QVERIFY(!QAccessible::queryAccessibleInterface(rig.ui().statusLabel)
+                     ->text(QAccessible::Description)
+                     .isEmpty());
+        QAccessibleInterface *two =
+            QAccessible::queryAccessibleInterface(rig.ui().outputButtons[1]);
+        QCOMPARE(two->text(QAccessible::Name), QString("Output 2")); // unnamed
+        for (const char *report : {"O2H\r", "O2L\r", "O2H\r"}) {
+            rig.fake->receive(report);
+            QTRY_COMPARE(two->state().checked, report[2] == 'H');
+            QVERIFY(two->state().checkable);
+        }
+        rig.fake->written.clear();
+        QAccessible::queryAccessibleInterface(rig.ui().outputButtons[0])
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(rig.fake->written, QList<QByteArray>{"O1H\r"}); // a click, as before
+    }
+
+    // Under a dark desktop palette (KDE's Breeze Dark), every text on a fixed colour reads, 4.5:1
+    // or better: the status line in each status, an output on, and the all-outputs buttons.
+    void darkDesktop()
+    {
+        const QPalette designed = QApplication::palette();
+        QPalette dark = designed;
+        for (const auto &[role, rgb] : {std::pair{QPalette::Window, 0x2a2e32u},
+                                        {QPalette::WindowText, 0xfcfcfcu},
+                                        {QPalette::Button, 0x31363bu},
+                                        {QPalette::ButtonText, 0xfcfcfcu},
+                                        {QPalette::Base, 0x1b1e20u},
+                                        {QPalette::Text, 0xfcfcfcu}})
+            dark.setColor(role, QColor(QRgb(rgb)));
+        QApplication::setPalette(dark);
+        WindowRig rig;
+        rig.window.show();
+        QVERIFY(rig.connect());
+        rig.fake->receive("O2H\r");
+        // The colour furthest from the background among the pixels inside the edges: the text's.
+        const auto readable = [](QWidget *w, ColourWord back) {
+            const QImage image = w->grab(w->rect().adjusted(5, 4, -5, -4)).toImage();
+            const QColor background = Colours::toColor(back, QApplication::palette());
+            double best = 1;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    best = std::max(best, Colours::contrast(image.pixelColor(x, y), background));
+            return best >= 4.5 ? QString() : QString::number(best, 'f', 2);
+        };
+        for (const Status status :
+             {Status::Searching, Status::Failed, Status::Reply, Status::Connected}) {
+            emit rig.link.statusChanged(status, QString("COM:1 Baud:9600 COM data: 1O2H"));
+            QCOMPARE(readable(rig.ui().statusLabel, rig.ui().statusLabel->backColour()), QString());
+        }
+        QTRY_COMPARE(rig.ui().outputButtons[1]->backColour(), Colours::OutputOn);
+        for (ColourButton *b :
+             {rig.ui().outputButtons[1], rig.ui().allOnButton, rig.ui().allOffButton})
+            QCOMPARE(readable(b, b->backColour()), QString());
+        QApplication::setPalette(designed);
+    }
+
+    // The raised edge on whole device pixels at every scale: light top and left, the shadow on
+    // the outermost pixels of the bottom and right; and the focus mark, black and white.
+    void buttonEdges_data()
+    {
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("1.5x") << 1.5;
+        QTest::newRow("2x") << 2.0;
+    }
+    void buttonEdges()
+    {
+        QFETCH(qreal, scale);
+        WindowRig rig;
+        rig.window.show();
+        rig.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window) && rig.connect());
+        ColourButton *button = rig.ui().outputButtons[0];
+        button->setBackColour(Colours::OutputOn);
+        button->setFocus();
+        QImage image((QSizeF(button->size()) * scale).toSize(), QImage::Format_RGB32);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::magenta);
+        button->render(&image);
+        const QPalette pal = button->palette();
+        const int w = image.width(), h = image.height(), u = qRound(scale);
+        const auto role = [&](QPalette::ColorRole r) { return pal.color(r).rgb(); };
+        QCOMPARE(image.pixel(w / 2, 0), role(QPalette::Light));
+        QCOMPARE(image.pixel(0, h / 2), role(QPalette::Light));
+        QCOMPARE(image.pixel(w / 2, h - 1), role(QPalette::Shadow));
+        QCOMPARE(image.pixel(w - 1, h / 2), role(QPalette::Shadow));
+        QCOMPARE(image.pixel(w / 2, h - 1 - u), role(QPalette::Dark));
+        QCOMPARE(image.pixel(3 * u, h / 2), QColor(Qt::black).rgb());
+        QCOMPARE(image.pixel(4 * u, h / 2), QColor(Qt::white).rgb());
     }
 
     void exitAnswers_data()

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +57,13 @@ MainWindow::MainWindow(ControllerLink *link, BoardSettings *settings, Options op
     connect(m_ui.allOffButton, &QPushButton::clicked, m_link,
             [this] { m_link->switchAllOutputs(false); });
     connect(m_ui.saveButton, &QPushButton::clicked, this, &MainWindow::saveSettings);
-    connect(m_ui.helpButton, &QPushButton::clicked, m_ui.helpPanel, &QWidget::show);
-    connect(m_ui.closeHelpButton, &QPushButton::clicked, m_ui.helpPanel, &QWidget::hide);
+    connect(m_ui.helpButton, &QPushButton::clicked, this, &MainWindow::showHelp);
+    connect(m_ui.closeHelpButton, &QPushButton::clicked, this, &MainWindow::hideHelp);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+            &MainWindow::showHelp);
+    m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_escape->setEnabled(false); // only while the help panel is shown
+    connect(m_escape, &QShortcut::activated, this, &MainWindow::hideHelp);
     m_ui.portEdit->installEventFilter(this);    // lists the ports present
     m_ui.statusLabel->installEventFilter(this); // explains the port
 }
@@ -79,6 +85,10 @@ void MainWindow::applySettings()
     for (int i = 0; i < SettingsRecord::outputCount; ++i) {
         m_ui.outputButtons[i]->setText(record.outputNames[i]);
         m_ui.outputNameEdits[i]->setText(record.outputNames[i]);
+        // Named by its caption; an output without a name is still named for a screen reader.
+        m_ui.outputButtons[i]->setAccessibleName(record.outputNames[i].trimmed().isEmpty()
+                                                     ? QStringLiteral("Output %1").arg(i + 1)
+                                                     : QString());
     }
 }
 
@@ -148,6 +158,45 @@ void MainWindow::showStatus(ControllerLink::Status status, const QString &text)
 void MainWindow::showOutput(int output, bool on)
 {
     m_ui.outputButtons[output - 1]->setBackColour(on ? Colours::OutputOn : Colours::OutputOff);
+    m_ui.outputButtons[output - 1]->setShownState(on);
+}
+
+// While the help panel is shown, the keyboard stays on it: what it covers cannot be seen, so it
+// cannot be reached either.
+void MainWindow::showHelp()
+{
+    m_ui.helpPanel->show();
+    m_ui.closeHelpButton->setFocus(Qt::OtherFocusReason);
+    m_escape->setEnabled(true);
+}
+
+void MainWindow::hideHelp()
+{
+    m_escape->setEnabled(false);
+    m_ui.helpPanel->hide();
+    m_ui.helpButton->setFocus(Qt::OtherFocusReason);
+}
+
+bool MainWindow::focusNextPrevChild(bool next)
+{
+    if (m_ui.helpPanel->isHidden())
+        return QWidget::focusNextPrevChild(next);
+    QWidget *const panel[] = {m_ui.helpTextEdit, m_ui.closeHelpButton};
+    (focusWidget() == panel[0] ? panel[1] : panel[0])
+        ->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
+// Enter presses the focused button, as Space does; held down, it presses it once.
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    auto *button = qobject_cast<QAbstractButton *>(focusWidget());
+    if (button && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        if (!event->isAutoRepeat())
+            button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MainWindow::showConnected()

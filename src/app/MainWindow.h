@@ -8,6 +8,7 @@
 #include "ui/MainWindowUi.h"
 
 #include <QMessageBox>
+#include <QShortcut>
 #include <QWidget>
 
 #include <functional>
@@ -53,8 +54,12 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void showHelp();
+    void hideHelp();
     void applySettings();
     std::optional<SettingsRecord> recordFromBoxes(QString *refusal) const;
     void showStatus(ControllerLink::Status status, const QString &text);
@@ -66,4 +71,5 @@ private:
     ControllerLink *m_link;
     BoardSettings *m_settings;
     Options m_options;
+    QShortcut *m_escape;
 };

@@ -10,8 +10,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
+
+#include <functional>
+#include <optional>
 
 namespace {
 void describe(QCommandLineParser &parser)
@@ -20,6 +25,27 @@ void describe(QCommandLineParser &parser)
         "Operator program for a serial output controller. It reads the settings file named after\n"
         "the executable beside it (vantrelo.ini), searches for the controller on the configured\n"
         "port and mirrors the states of its outputs. See vantrelo(1)."));
+    // X11's programs take -geometry, -display and the like: one dash, one word.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+}
+
+// An X11 geometry, "[=][WxH][{+-}X{+-}Y]": where it puts a window of the given size on the
+// screen (the size itself is fixed), if it names a place. Nothing when it is no geometry.
+std::optional<std::function<std::optional<QPoint>(QSize, QRect)>> parseGeometry(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral(
+        "^=?(?:[0-9]+[xX][0-9]+)?(?:([+-])([+-]?[0-9]{1,5})([+-])([+-]?[0-9]{1,5}))?$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (text.isEmpty() || !m.hasMatch())
+        return std::nullopt;
+    return [m](QSize size, QRect screen) -> std::optional<QPoint> {
+        if (m.captured(1).isEmpty())
+            return std::nullopt;
+        const int x = m.captured(2).toInt(), y = m.captured(4).toInt();
+        return QPoint(
+            m.captured(1) == u"+" ? screen.left() + x : screen.right() + 1 - size.width() - x,
+            m.captured(3) == u"+" ? screen.top() + y : screen.bottom() + 1 - size.height() - y);
+    };
 }
 } // namespace
 
@@ -37,10 +63,22 @@ int main(int argc, char *argv[])
             return *status;
     }
     QApplication app(argc, argv);
+    // Its desktop entry: the icon and name a dock shows for the window (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrelo.Vantrelo"));
     QCommandLineParser parser;
     describe(parser);
+    // X11's platform takes -geometry itself; elsewhere the program places the window.
+    const QCommandLineOption geometry(
+        QStringLiteral("geometry"),
+        QStringLiteral("Where the window goes, as on X11 (+700+300), where the desktop allows it."),
+        QStringLiteral("geometry"));
+    parser.addOption(geometry);
     if (const auto status = answerCommandLine(parser, QCoreApplication::arguments()))
         return *status;
+    const auto place = parseGeometry(parser.value(geometry));
+    if (parser.isSet(geometry) && !place)
+        return fail(2, u"-geometry '" + parser.value(geometry) +
+                           u"' is not a geometry such as +700+300");
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     // The executable's own folder and name: a renamed copy keeps its own settings file and
@@ -66,6 +104,9 @@ int main(int argc, char *argv[])
     QObject::connect(&settings, &BoardSettings::loaded, &remote,
                      [&] { remote.setOutputNames(settings.outputNames()); });
     window.load();
+    if (place)
+        if (const auto at = (*place)(window.size(), window.screen()->availableGeometry()))
+            window.move(*at);
     window.show();
     // Once the window is on its way to the screen: connecting to the bus costs milliseconds.
     QTimer::singleShot(0, &remote, [&remote, &options] {

@@ -36,4 +36,12 @@ inline constexpr bool isSystem(ColourWord w)
 QColor toColor(ColourWord word, const QPalette &palette);
 // The inverse for fixed colours: 0x00BBGGRR of an RGB colour.
 ColourWord fromRgb(QRgb rgb);
+
+// The contrast ratio of two colours (1 to 21), as WCAG defines it.
+double contrast(const QColor &a, const QColor &b);
+// The text colour on a back colour word. On a system colour, the palette's button text: the
+// desktop chose the two together. On a fixed colour, the designed text colour (the style's own
+// palette's) where it reads, 4.5:1 or better, else whichever of it and the palette's reads
+// better: a dark desktop's light text never lands on a pale fixed colour.
+QColor textOn(ColourWord back, const QPalette &palette);
 } // namespace Colours

@@ -3,29 +3,95 @@
 
 #include "Controls.h"
 
+#include <QAccessibleWidget>
+#include <QPaintEngine>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
-#include <QStylePainter>
+
+#include <algorithm>
 
 namespace {
 
-// The classic raised edge: light top-left, dark bottom-right; sunken while pressed.
-void drawEdge(QPainter &p, const QRect &r, const QPalette &pal, bool sunken)
+// Paints in device pixels: a rectangle of them, filled.
+struct DevicePainter
 {
-    const QColor light = pal.color(QPalette::Light);
-    const QColor dark = pal.color(QPalette::Dark);
-    const QColor shadow = pal.color(QPalette::Shadow);
-    p.setPen(sunken ? shadow : light);
-    p.drawLine(r.topLeft(), r.topRight());
-    p.drawLine(r.topLeft(), r.bottomLeft());
-    p.setPen(sunken ? light : shadow);
-    p.drawLine(r.bottomLeft(), r.bottomRight());
-    p.drawLine(r.topRight(), r.bottomRight());
-    if (!sunken) {
-        p.setPen(dark);
-        p.drawLine(r.left() + 1, r.bottom() - 1, r.right() - 1, r.bottom() - 1);
-        p.drawLine(r.right() - 1, r.top() + 1, r.right() - 1, r.bottom() - 1);
+    QPainter &p;
+    int unit; // device pixels for one of the design's pixels, at least one
+
+    void fill(int x, int y, int w, int h, const QColor &c) const
+    {
+        p.fillRect(QRect(x, y, w, h), c);
     }
+    // A ring of the given width just inside r.
+    void ring(const QRect &r, int width, const QColor &c) const
+    {
+        fill(r.left(), r.top(), r.width(), width, c);
+        fill(r.left(), r.bottom() + 1 - width, r.width(), width, c);
+        fill(r.left(), r.top(), width, r.height(), c);
+        fill(r.right() + 1 - width, r.top(), width, r.height(), c);
+    }
+};
+
+// The classic raised edge, on whole device pixels: light top and left, a black shadow bottom and
+// right on the outermost pixels, a dark line inside it; sunken while pressed.
+void drawEdge(const DevicePainter &d, const QSize &size, const QPalette &pal, bool sunken)
+{
+    const int u = d.unit, w = size.width(), h = size.height();
+    const QColor light = pal.color(QPalette::Light);
+    const QColor shadow = pal.color(QPalette::Shadow);
+    d.fill(0, 0, w, u, sunken ? shadow : light);
+    d.fill(0, 0, u, h, sunken ? shadow : light);
+    d.fill(0, h - u, w, u, sunken ? light : shadow);
+    d.fill(w - u, 0, u, h, sunken ? light : shadow);
+    if (!sunken) {
+        const QColor dark = pal.color(QPalette::Dark);
+        d.fill(u, h - 2 * u, w - 2 * u, u, dark);
+        d.fill(w - 2 * u, u, u, h - 2 * u, dark);
+    }
+}
+
+// A screen reader sees an output's button as a toggle that shows the reported state.
+class ColourButtonAccessible : public QAccessibleWidget
+{
+public:
+    explicit ColourButtonAccessible(ColourButton *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+    ColourButton *button() const { return static_cast<ColourButton *>(widget()); }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && button()->accessibleName().isEmpty())
+            return button()->text();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = button()->isDown();
+        if (const auto on = button()->shownState()) {
+            s.checkable = true;
+            s.checked = *on;
+        }
+        return s;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &action) override
+    {
+        if (action == pressAction() && button()->isEnabled())
+            button()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface *colourButtonAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("ColourButton"))
+        return new ColourButtonAccessible(static_cast<ColourButton *>(object));
+    return nullptr;
 }
 
 } // namespace
@@ -41,7 +107,20 @@ QString plainToolTip(const QString &text)
 ColourButton::ColourButton(const QString &caption, ColourWord back, QWidget *parent)
     : QPushButton(parent), m_back(back)
 {
+    static const bool accessible = (QAccessible::installFactory(colourButtonAccessible), true);
+    Q_UNUSED(accessible);
     setText(caption);
+}
+
+void ColourButton::setShownState(bool on)
+{
+    if (m_shownState == on)
+        return;
+    m_shownState = on;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 void ColourButton::setBackColour(ColourWord word)
@@ -64,22 +143,28 @@ void ColourButton::setText(const QString &caption)
 void ColourButton::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    const QRect r = rect();
-    p.fillRect(r, Colours::toColor(m_back, palette()));
-    drawEdge(p, r.adjusted(0, 0, -1, -1), palette(), isDown());
+    // The edges and the focus mark in device pixels, so that none falls between two of them.
+    const qreal ratio = p.paintEngine()->paintDevice()->devicePixelRatio();
+    p.save();
+    p.scale(1 / ratio, 1 / ratio);
+    const DevicePainter d{p, std::max(1, qRound(ratio))};
+    const QSize size(qRound(width() * ratio), qRound(height() * ratio));
+    d.fill(0, 0, size.width(), size.height(), Colours::toColor(m_back, palette()));
+    drawEdge(d, size, palette(), isDown());
+    if (hasFocus()) { // black round white: one of the two stands out on any colour
+        const int u = d.unit;
+        const QRect inside(3 * u, 3 * u, size.width() - 6 * u, size.height() - 6 * u);
+        d.ring(inside, u, Qt::black);
+        d.ring(inside.adjusted(u, u, -u, -u), u, Qt::white);
+    }
+    p.restore();
 
-    const QRect textRect = r.adjusted(4, 3, -4, -3).translated(isDown() ? 1 : 0, isDown() ? 1 : 0);
-    p.setPen(
-        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    const QRect textRect =
+        rect().adjusted(4, 3, -4, -3).translated(isDown() ? 1 : 0, isDown() ? 1 : 0);
+    p.setPen(isEnabled() ? Colours::textOn(m_back, palette())
+                         : palette().color(QPalette::Disabled, QPalette::ButtonText));
     p.setFont(font());
     p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, m_caption);
-
-    if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = r.adjusted(4, 4, -4, -4);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
-    }
 }
 
 ColourLabel::ColourLabel(const QString &text, ColourWord back, ColourWord fore, QWidget *parent)
@@ -103,7 +188,10 @@ void ColourLabel::applyPalette()
 {
     QPalette pal = palette();
     const QColor back = Colours::toColor(m_back, QPalette());
-    const QColor fore = Colours::toColor(m_fore, QPalette());
+    // On a fixed back colour, a desktop's text colour is not taken as it is.
+    const QColor fore = Colours::isSystem(m_fore) && !Colours::isSystem(m_back)
+                            ? Colours::textOn(m_back, QPalette())
+                            : Colours::toColor(m_fore, QPalette());
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         pal.setColor(group, QPalette::Window, back);
         pal.setColor(group, QPalette::WindowText, fore);

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <optional>
+
 // A tooltip that shows text exactly as given: device names and system messages are escaped,
 // never read as markup.
 QString plainToolTip(const QString &text);
@@ -17,6 +19,8 @@ QString plainToolTip(const QString &text);
 
 // A button in the graphical style: it paints exactly its back colour, flat, also while
 // disabled (then only its caption greys). Captions are shown literally: "&" is no access key.
+// Its edges lie on whole device pixels at every scale, and its focus mark, black and white,
+// shows on any colour.
 class ColourButton : public QPushButton
 {
     Q_OBJECT
@@ -29,12 +33,18 @@ public:
     void setText(const QString &caption);
     QString text() const { return m_caption; }
 
+    // The state the button shows (an output's, as reported), for a screen reader: checked or
+    // not. A click still only clicks. Unset: the button shows none.
+    std::optional<bool> shownState() const { return m_shownState; }
+    void setShownState(bool on);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
     ColourWord m_back;
     QString m_caption;
+    std::optional<bool> m_shownState;
 };
 
 // A label with colour words for back and fore colour. Plain text only: what it shows may come

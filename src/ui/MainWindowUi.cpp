@@ -137,6 +137,23 @@ void MainWindowUi::setupUi(QWidget *window)
     stack(
         {helpPanel, saveButton, settingsFrame, helpButton, outputsFrame, deviceLabel, statusLabel});
 
+    // Names for a screen reader: the boxes' captions are painted on their frame.
+    const std::pair<QWidget *, const char *> names[] = {
+        {portEdit, "COM port"},      {baudEdit, "Baud rate"},
+        {deviceIdEdit, "Device ID"}, {sampleTimeEdit, "Sample time (STime)"},
+        {opt1Edit, "Opt1"},          {opt2Edit, "Opt2"},
+        {helpTextEdit, "Help text"}, {statusLabel, "Status"},
+        {deviceLabel, "Device"}};
+    for (const auto &[widget, name] : names)
+        widget->setAccessibleName(QString::fromLatin1(name));
+    for (int i = 0; i < outputCount; ++i) {
+        outputNameEdits[i]->setAccessibleName(QStringLiteral("Name of output %1").arg(i + 1));
+        outputButtons[i]->setAccessibleDescription(
+            QStringLiteral("Output %1: checked while the board reports it on").arg(i + 1));
+    }
+    statusLabel->setAccessibleDescription(
+        QStringLiteral("The connection to the controller: searching, connected, or what failed"));
+
     // The tab order as designed; labels and frames take no focus.
     const QList<QWidget *> tabOrder = {
         outputButtons[0],   outputButtons[1],   outputButtons[2],   outputButtons[3],
