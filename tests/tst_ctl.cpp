@@ -84,10 +84,8 @@ private slots:
     void refusedAndUnconfirmed()
     {
         const qsizetype before = m_two->sim.received().size();
-        for (const QStringList &args :
-             {QStringList{"on", "5"}, QStringList{"on", "Nope"}, QStringList{"toggle", "pump"},
-              QStringList{"on", "1", ""}}) {
-            const Result refused = ctl(QStringList{"-b", "board.2"} + args);
+        for (const char *line : {"on 5", "on Nope", "toggle pump", "on 1 "}) {
+            const Result refused = ctl((QString("-b board.2 ") + line).split(u' '));
             QCOMPARE(refused.status, 2);
             QVERIFY(refused.err.contains("has no output") && refused.out.isEmpty());
         }
@@ -112,16 +110,12 @@ private slots:
         QVERIFY(TestSupport::signal(m_two->program, SIGCONT));
         QCOMPARE(listed.status, 1);
         QCOMPARE(listed.out, QString("board.1 connected COM1\nboard.2 not answering\n"));
-        for (const QStringList &args :
-             {QStringList{"frobnicate"}, QStringList{"on"}, QStringList{"toggle", "1", "2"},
-              QStringList{"--timeout", "soon", "on", "1"},
-              QStringList{"--timeout", "-5", "on", "1"}, QStringList{"--timeout", "0", "on", "1"},
-              QStringList{"--timeout", "+100", "on", "1"}, QStringList{"--nope", "list"},
-              QStringList{"pulse", "1"}, QStringList{"pulse", "1", "0ms"},
-              QStringList{"pulse", "1", "1.5s"}, QStringList{"pulse", "1", "1441min"},
-              QStringList{"pulse", "1", "700ms\n"}, QStringList{"-b", "", "state"},
-              QStringList{"-b", QString(300, u'x'), "state"}})
-            QVERIFY2(ctl(args).status == 2, qPrintable(args.join(u' ')));
+        for (const QString &line :
+             QStringList{"frobnicate", "on", "toggle 1 2", "--timeout soon on 1",
+                         "--timeout -5 on 1", "--timeout 0 on 1", "--timeout +100 on 1",
+                         "--nope list", "pulse 1", "pulse 1 0ms", "pulse 1 1.5s", "pulse 1 1441min",
+                         "pulse 1 700ms\n", "-b  state", "-b " + QString(300, u'x') + " state"})
+            QVERIFY2(ctl(line.split(u' ')).status == 2, qPrintable(line));
         for (const char *word : {" 1", "+1", "01", "1\n", "5"})
             QVERIFY2(ctl({"-b", "board.1", "on", word}).status == 2, word);
     }

@@ -70,23 +70,26 @@ private slots:
         QTest::addColumn<int>("kind"); // 0 prefix, 1 node, 2 client id
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("prefix with levels") << 0 << "plant/a/vantrelo" << false;
-        QTest::newRow("prefix +") << 0 << "a+b" << true;
-        QTest::newRow("prefix #") << 0 << "a/#" << true;
-        QTest::newRow("prefix $") << 0 << "$SYS" << true;
-        QTest::newRow("prefix trailing /") << 0 << "vantrelo/" << true;
-        QTest::newRow("prefix empty level") << 0 << "a//b" << true;
-        QTest::newRow("prefix leading /") << 0 << "/a" << true;
-        QTest::newRow("prefix empty") << 0 << "" << true;
-        QTest::newRow("prefix tab") << 0 << "a\tb" << true;
-        QTest::newRow("node") << 1 << "pi-4" << false;
-        QTest::newRow("node /") << 1 << "pi/4" << true;
-        QTest::newRow("node +") << 1 << "pi+" << true;
-        QTest::newRow("client id") << 2 << "vantrelo-mqtt-op@pi" << false;
-        QTest::newRow("client id, 65535 bytes") << 2 << QString(65535, u'x') << false;
-        QTest::newRow("client id, 70000") << 2 << QString(70000, u'x') << true;
-        QTest::newRow("client id, tab") << 2 << "a\tb" << true;
-        QTest::newRow("client id, empty") << 2 << "" << true;
+        const auto rows = [](int kind, std::initializer_list<std::pair<QString, bool>> texts) {
+            for (const auto &[text, refused] : texts)
+                QTest::newRow(qPrintable(QString("%1 \"%2\"").arg(kind).arg(text.left(20))))
+                    << kind << text << refused;
+        };
+        rows(0, {{"plant/a/vantrelo", false},
+                 {"a+b", true},
+                 {"a/#", true},
+                 {"$SYS", true},
+                 {"vantrelo/", true},
+                 {"a//b", true},
+                 {"/a", true},
+                 {"", true},
+                 {"a\tb", true}});
+        rows(1, {{"pi-4", false}, {"pi/4", true}, {"pi+", true}});
+        rows(2, {{"vantrelo-mqtt-op@pi", false},
+                 {QString(65535, u'x'), false},
+                 {QString(70000, u'y'), true},
+                 {"a\tb", true},
+                 {"", true}});
     }
     void refusals()
     {

@@ -191,20 +191,13 @@ private slots:
         rig.window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&rig.window) && rig.connect());
         const MainWindowUi &ui = rig.ui();
-        const auto key = [](Qt::Key k, bool repeat = false) {
-            QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), k, QString(),
-                                k == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier, -1);
-            if (repeat) // as a held key repeats
-                QTest::simulateEvent(QApplication::focusWidget(), true, k, Qt::NoModifier, {},
-                                     true);
-            QTest::sendKeyEvent(QTest::Release, QApplication::focusWidget(), k, QString(),
-                                Qt::NoModifier, -1);
-        };
+        const auto key = [](Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); };
         rig.fake->written.clear();
         ui.outputButtons[1]->setFocus();
-        key(Qt::Key_Return, true);
+        key(Qt::Key_Return);
+        QTest::simulateEvent(ui.outputButtons[1], true, Qt::Key_Return, {}, {}, true); // held
         ui.allOffButton->setFocus();
-        key(Qt::Key_Enter);
+        QTest::keyClick(ui.allOffButton, Qt::Key_Enter, Qt::KeypadModifier);
         QTRY_COMPARE(rig.fake->written, (QList<QByteArray>{"O2H\r", "OAL\r"}));
         for (int tabs = 0; tabs < 8; ++tabs) {
             key(Qt::Key_F1);
@@ -257,14 +250,9 @@ private slots:
     void darkDesktop()
     {
         const QPalette designed = QApplication::palette();
-        QPalette dark = designed;
-        for (const auto &[role, rgb] : {std::pair{QPalette::Window, 0x2a2e32u},
-                                        {QPalette::WindowText, 0xfcfcfcu},
-                                        {QPalette::Button, 0x31363bu},
-                                        {QPalette::ButtonText, 0xfcfcfcu},
-                                        {QPalette::Base, 0x1b1e20u},
-                                        {QPalette::Text, 0xfcfcfcu}})
-            dark.setColor(role, QColor(QRgb(rgb)));
+        const QColor text("#fcfcfc"), button("#31363b"), window("#2a2e32");
+        const QPalette dark(text, button, button.lighter(), button.darker(), button, text, text,
+                            QColor("#1b1e20"), window);
         QApplication::setPalette(dark);
         WindowRig rig;
         rig.window.show();
