@@ -178,7 +178,7 @@ class Board:
     def add_frame(self, at, text):
         stopped, resumed = self.resumed
         # Bytes written while the board was stopped are read when it goes on.
-        earliest = stopped if resumed <= at <= resumed + 0.3 else at
+        earliest = stopped if resumed - 0.005 <= at <= resumed + 0.3 else at  # stamps in ms
         self.frames.append((earliest, at, text))
 
     def stop(self):

@@ -269,6 +269,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    /* simavr would also echo what the MCU sends, 256 bytes a line, on standard error: the rig's
+     * user reads it from the pty. */
+    uint32_t uart_flags = 0;
+    avr_ioctl(avr, AVR_IOCTL_UART_GET_FLAGS('0'), &uart_flags);
+    uart_flags &= ~(uint32_t)AVR_UART_FLAG_STDIO;
+    avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &uart_flags);
     avr_irq_t *input = avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
     avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
                             on_uart_output, NULL);
