@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # SPDX-FileCopyrightText: 2026 Vantrelo developers
 # Measures the speed and memory figures side by side in one run and prints them as a table.
-# Usage: scripts/bench.sh [BUILD_DIR]      (idle figures take a minute: IDLE_SECONDS=30 each)
+# Usage: scripts/bench.sh [BUILD_DIR]      (idle figures take a minute: IDLE_SECONDS=30 each;
+# then a 30-minute soak: SOAK_MINUTES, 0 for none)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-"$here/build-bench"}
@@ -217,3 +218,9 @@ cat <<TABLE
 | Its life at 1,000 changes a day, every change written at once | $(v eeprom_life_1000_a_day) years | a cell takes 100,000 writes; target >= 50 years |
 | Emulated board: reset to the pins restored from the EEPROM | $(v board_reset_to_pins_restored) us | the pins are inputs until then; the first frame at 9600 baud takes 10.4 ms |
 TABLE
+
+# The soak, over time (SOAK_MINUTES, 30 by default; 0 leaves it out): its own table.
+if [ "${SOAK_MINUTES:-30}" != 0 ]; then
+    echo
+    /usr/bin/python3 "$here/scripts/soak.py" --build "$build" --minutes "${SOAK_MINUTES:-30}"
+fi

@@ -89,15 +89,20 @@ if [ $inner -eq 0 ]; then
     exit 0
 fi
 
-# On the compositor: every window placed as on X11, connected (its board asked for the states)
-# and still open a second later.
-if [ $inner -eq 2 ]; then
+# The windows side by side, each placed with -geometry as X11 programs are.
+start_windows() {
     x=0
     for board in "${boards[@]}"; do
         "$demo/$board" -geometry "+$x+0" > "$demo/$board.log" 2>&1 &
         pids+=($!)
         x=$((x + 530))
     done
+}
+
+# On the compositor: every window connected (its board asked for the states) and still open a
+# second later.
+if [ $inner -eq 2 ]; then
+    start_windows
     n=0
     for board in "${boards[@]}"; do
         n=$((n + 1))
@@ -115,13 +120,7 @@ fi
 
 # On the virtual display: start, wait for the connection, check the pixels, keep a screenshot.
 export QT_QPA_PLATFORM=xcb
-x=0
-for board in "${boards[@]}"; do
-    # -geometry is Qt's own option on X11: the boards stand side by side.
-    "$demo/$board" -geometry "+$x+0" > "$demo/$board.log" 2>&1 &
-    pids+=($!)
-    x=$((x + 530))
-done
+start_windows
 
 pixel() { # image x y -> RRGGBB
     convert "$1" -format "%[hex:p{$2,$3}]" info: | cut -c1-6

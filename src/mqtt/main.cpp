@@ -12,6 +12,7 @@
 #include "common/CommandLine.h"
 #include "common/Messages.h"
 #include "common/Notify.h"
+#include "common/RegularFile.h"
 #include "common/UnixSignals.h"
 
 #include <QCoreApplication>
@@ -23,13 +24,9 @@
 
 #include <arpa/inet.h>
 #include <array>
-#include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <variant>
 
 namespace {
@@ -51,22 +48,12 @@ std::variant<QString, QString> readPassword(const QString &path)
     const auto refuse = [&](const QString &why) {
         return Result(std::in_place_index<1>, u"password file " + path + u": " + why);
     };
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return refuse(file.errorString());
-    }
     struct stat st
     {
     };
-    if (::fstat(fd, &st) != 0)
-        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
-    if (!S_ISREG(st.st_mode))
-        return refuse(QStringLiteral("not a regular file"));
+    if (const QString refusal = openRegularFile(path, file, st); !refusal.isEmpty())
+        return refuse(refusal);
     if (st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH))
         return refuse(QStringLiteral("others may read or write it (mode %1); make it private "
                                      "with chmod 600")

@@ -3,17 +3,15 @@
 
 #include "SettingsFile.h"
 
+#include "common/RegularFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace SettingsFile {
 
@@ -170,24 +168,12 @@ std::optional<SettingsRecord> read(const QString &filePath, QString *refusal)
             *refusal = why;
         return std::nullopt;
     };
-    // Opened without waiting (a FIFO would hold the open until a writer came), then looked at:
-    // only a regular file is a settings file.
-    const int fd = ::open(QFile::encodeName(filePath).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return refuse(file.errorString());
-    }
-    struct stat st
+    struct stat status
     {
     };
-    if (::fstat(fd, &st) != 0)
-        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
-    if (!S_ISREG(st.st_mode))
-        return refuse(QStringLiteral("it is not a regular file"));
+    if (const QString why = openRegularFile(filePath, file, status); !why.isEmpty())
+        return refuse(why);
     // Two short lines; a huge file is not a settings file, and reading it all is not needed.
     return parse(file.read(64 * 1024), refusal);
 }
