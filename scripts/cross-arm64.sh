@@ -31,7 +31,8 @@ fi
 # would take as build-essential:arm64, removing the host's compilers.
 packages=(crossbuild-essential-arm64 qt6-base-dev:arm64 qt6-serialport-dev:arm64
           libmosquitto-dev:arm64 libssl-dev:arm64 libsimavr-dev:arm64 libelf-dev:arm64
-          libgl-dev:arm64 pkgconf:arm64 libsystemd-dev:arm64)
+          libgl-dev:arm64 pkgconf:arm64 libsystemd-dev:arm64
+          qt6-wayland:arm64) # the Wayland demo runs the arm64 window on the host's weston
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
