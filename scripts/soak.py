@@ -6,7 +6,7 @@ load of commands through MQTT and vantrelo-ctl, with a fault every few seconds; 
 are checked throughout, and the figures printed at the end. See docs/testing.md.
 
 Usage: soak.py --build BUILD [--minutes N] [--seed S]
-Exit status 0 with no breach, 1 at the first breach (named with its time and the seed)."""
+Exit status 0 when every check held, 1 as soon as one did not (printed with when it broke and the run's seed)."""
 
 import argparse
 import json
